@@ -1,0 +1,42 @@
+#!/usr/bin/env bash
+# Builds with warnings as errors and runs the whole suite: plain, under
+# AddressSanitizer + UndefinedBehaviorSanitizer, and under ThreadSanitizer;
+# then runs each fuzzer for a short, bounded time.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+scripts/deps.sh
+
+jobs=$(nproc)
+run_suite() {
+  local dir=$1; shift
+  echo "=== build $dir ($*)"
+  cmake -S . -B "$dir" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DORVEX_WERROR=ON "$@" >/dev/null
+  cmake --build "$dir" -j "$jobs"
+  echo "=== test $dir"
+  ctest --test-dir "$dir" --output-on-failure -j "$jobs"
+}
+
+export ASAN_OPTIONS=detect_leaks=1:abort_on_error=1
+export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
+export TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1
+
+run_suite build/plain
+run_suite build/asan -DORVEX_SANITIZE=address,undefined -DORVEX_BUILD_BENCH=OFF
+run_suite build/tsan -DORVEX_SANITIZE=thread -DORVEX_BUILD_BENCH=OFF
+
+if [ -f fuzz/CMakeLists.txt ]; then
+  echo "=== fuzz"
+  CC=clang CXX=clang++ cmake -S . -B build/fuzz -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+    -DORVEX_WERROR=ON -DORVEX_FUZZ=ON -DORVEX_BUILD_TESTS=OFF -DORVEX_BUILD_BENCH=OFF \
+    -DORVEX_BUILD_TOOLS=OFF -DORVEX_WITH_BLUEZ=OFF >/dev/null
+  cmake --build build/fuzz -j "$jobs"
+  for f in build/fuzz/fuzz/fuzz_*; do
+    [ -x "$f" ] || continue
+    name=$(basename "$f")
+    mkdir -p "build/fuzz/corpus-$name"
+    echo "--- $name"
+    "$f" -max_total_time="${FUZZ_SECONDS:-60}" -print_final_stats=1 \
+      "build/fuzz/corpus-$name" "fuzz/corpus/${name#fuzz_}" 2>&1 | tail -n 5
+  done
+fi
+echo "all suites passed"

@@ -1,0 +1,164 @@
+#pragma once
+
+#include <atomic>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <string>
+
+#include "orvex/ReaderInterfaceDelegate.hpp"
+#include "orvex/ScanResult.hpp"
+#include "orvex/platform/Platform.hpp"
+#include "reader/Commands.hpp"
+#include "reader/State.hpp"
+
+namespace orvex::detail {
+
+class ContactUpdater;
+class ReaderUpdater;
+
+// The reader link. Public operations post their work to the link queue and return at
+// once; everything else (platform callbacks, timer actions, message handling) runs on the
+// link queue, one at a time, so the fields below need no lock. Only `isConnected_`,
+// `isReady_`, `isScanning_` and the delegate are read from other threads.
+//
+// The member functions live in several files, one concern each:
+//   Link.cpp        construction, public operations, delegate access, teardown
+//   Lifecycle.cpp   adapter state, discovery, connection, GATT discovery, disconnection
+//   Framing.cpp     notifications, handshake, receive buffer and dispatch, writeData
+//   KeepAlive.cpp   watchdog, pings, version and battery
+//   Scanning.cpp    scan(), scan timer, packed/text/export records, status messages
+//   Contacts.cpp    contact read after an FDX-B reading, writeContact
+//   MicroApp.cpp    micro-app check and upload
+class Link : public platform::CentralManagerDelegate,
+             public platform::PeripheralDelegate,
+             public std::enable_shared_from_this<Link> {
+public:
+    explicit Link(std::shared_ptr<platform::Platform> platform);
+    ~Link() override;
+
+    // Host side (any thread).
+    std::shared_ptr<ReaderInterfaceDelegate> delegate() const;
+    void setDelegate(std::shared_ptr<ReaderInterfaceDelegate> delegate);
+    bool isConnected() const { return isConnected_.load(); }
+    bool isReady() const { return isReady_.load(); }
+    bool isScanning() const { return isScanning_.load(); }
+    void initializeBluetooth();
+    void connectToReader();
+    void disconnectFromReader();
+    void scan();
+    void writeContact(std::string name, std::string phone, std::string xpdrId,
+                      std::function<void(bool, OrvexContactStatus)> completion);
+    void setMicroAppImagePath(std::string path);
+
+    // Central manager callbacks (link queue).
+    void centralManagerDidUpdateState(platform::ManagerState state) override;
+    void didDiscover(const std::shared_ptr<platform::Peripheral>& peripheral) override;
+    void didConnect(const std::shared_ptr<platform::Peripheral>& peripheral) override;
+    void didFailToConnect(const std::shared_ptr<platform::Peripheral>& peripheral) override;
+    void didDisconnect(const std::shared_ptr<platform::Peripheral>& peripheral) override;
+
+    // Peripheral callbacks (link queue).
+    void didDiscoverServices(const std::shared_ptr<platform::Peripheral>& peripheral,
+                             const std::optional<platform::ServiceList>& services,
+                             bool error) override;
+    void didDiscoverCharacteristics(const std::shared_ptr<platform::Peripheral>& peripheral,
+                                    const std::shared_ptr<platform::Service>& service,
+                                    const std::optional<platform::CharacteristicList>& characteristics,
+                                    bool error) override;
+    void didUpdateValue(const std::shared_ptr<platform::Peripheral>& peripheral,
+                        const std::shared_ptr<platform::Characteristic>& characteristic,
+                        const Bytes& value) override;
+
+    // For tests and fuzzers: the receive buffer's size (link queue only).
+    std::size_t readBufferSize() const { return readBuffer.size(); }
+
+private:
+    // Calls `f(delegate)` when a delegate is set; never under a lock.
+    template <class F>
+    void report(F&& f) {
+        if (auto d = delegate()) f(*d);
+    }
+    // Posts `f` to the link queue holding the link alive.
+    void onQueue(std::function<void(Link&)> f);
+    std::shared_ptr<platform::Timer> schedule(double seconds, bool repeats, void (Link::*action)());
+    void setState(State s) { state = s; }
+
+    // Lifecycle.cpp
+    void doInitializeBluetooth();
+    void doConnectToReader();
+    void doDisconnectFromReader();
+    void connectionTimeout();
+    void lostLinkReport();
+    void characteristicsReady();
+    void cancelReaderConnection();
+    void endUpload(OrvexDeviceUpdateStatus status);  // MicroApp.cpp; used on connection loss
+
+    // Framing.cpp
+    void handshakeAnswer(const Bytes& value);
+    void readData(const Bytes& data);
+    void handleData();
+    void statusMessage(const Bytes& data);
+    void appendToReadBuffer(const Bytes& data);
+    void writeData(const Bytes& data);
+
+    // KeepAlive.cpp
+    void watchdog();
+    void pingReader();
+    void handleVersion();
+    void handleBattery();
+
+    // Scanning.cpp
+    void doScan();
+    void scanTimerBlock();
+    void scanRecordComplete();
+    void exportRecordsComplete();
+    ScanResult handleIncomingScan(const std::optional<Bytes>& data) const;
+
+    // Contacts.cpp
+    void readContact();
+    void contactTimerBlock();
+    void noContact();
+    void contactAnswerComplete();
+    std::shared_ptr<Contact> handleContact();
+    void doWriteContact(std::string name, std::string phone, std::string xpdrId,
+                        std::function<void(bool, OrvexContactStatus)> completion);
+
+    // MicroApp.cpp
+    void checkMicroApp();
+    void updateMicroApp(const Bytes& data);
+    std::optional<Bytes> loadMicroAppImage();
+
+    std::shared_ptr<platform::Platform> platform_;
+
+    mutable std::mutex delegateMutex_;
+    std::shared_ptr<ReaderInterfaceDelegate> delegate_;
+    std::atomic<bool> isConnected_{false};
+    std::atomic<bool> isReady_{false};
+    std::atomic<bool> isScanning_{false};
+
+    // Everything below is touched on the link queue only.
+    std::shared_ptr<platform::CentralManager> btCentralManager;
+    std::shared_ptr<platform::Peripheral> readerPeripheral;
+    std::shared_ptr<platform::Characteristic> readerCharacteristic;
+    std::shared_ptr<platform::Characteristic> readerUartReadCharacteristic;
+    platform::WriteType characteristicWriteType = platform::WriteType::withoutResponse;
+
+    State state = State::idle;
+    Bytes readBuffer;
+    long pingCounter = 0;
+    long msgCounter = 0;
+    std::optional<ScanResult> currentScan;
+
+    std::shared_ptr<platform::Timer> connectionTimer;
+    std::shared_ptr<platform::Timer> watchdogTimer;
+    std::shared_ptr<platform::Timer> scanTimer;
+    std::shared_ptr<platform::Timer> contactTimer;
+
+    std::shared_ptr<ContactUpdater> contactUpdater;
+    std::shared_ptr<ReaderUpdater> readerUpdater;
+    std::optional<std::string> microAppImagePath_;
+};
+
+}  // namespace orvex::detail
