@@ -31,11 +31,20 @@ public:
     // typename_() + ": " + id
     std::string str() const;
 
-    // Type raw value (0 to 6) from the first 8 characters of a serial text, trimmed of
-    // Unicode white space. The text is read as UTF-8 where it is valid; other bytes stand
-    // for the code point of the same value. Short serials use what is there.
+    // Serial texts are read character by character (Unicode code points): a well-formed
+    // UTF-8 sequence is one character; any byte that does not start a well-formed sequence
+    // (a stray 80..BF, a truncated or overlong sequence, C0, C1, F5..FF) is one character
+    // on its own whose code point is the byte's value. Reader bytes turned into text one
+    // character per byte (80..FF as U+0080..U+00FF) therefore read the same as the raw
+    // bytes would. A serial shorter than the layout needs uses what is there.
+
+    // Type raw value (0 to 6) from the first 8 characters of a serial text, with white
+    // space trimmed from both ends (tab, LF, VT, FF, CR, U+0085 and the Unicode separators
+    // Zs, Zl, Zp such as U+00A0 and U+2028; a zero character is not white space), compared
+    // case-sensitively with the display names. Anything else gives 0.
     static std::int8_t decode_type(std::string_view serial);
-    // The 16 characters at positions 9 to 24 of a serial text (fewer when it is shorter).
+    // Characters 9 to 24 of a serial text (fewer when it is shorter), with their bytes
+    // exactly as they stand in `serial`.
     static std::string decode_id(std::string_view serial);
 };
 
