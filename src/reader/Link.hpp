@@ -80,9 +80,15 @@ private:
     void report(F&& f) {
         if (auto d = delegate()) f(*d);
     }
-    // Posts `f` to the link queue holding the link alive.
+    // Posts `f` to the link queue. The block holds the link weakly: once the link is gone
+    // it does nothing.
     void onQueue(std::function<void(Link&)> f);
+    // A platform timer whose action calls `action` on the link queue while the link lives.
     std::shared_ptr<platform::Timer> schedule(double seconds, bool repeats, void (Link::*action)());
+    // Invalidates `timer` if one is held; `clear` also drops the reference.
+    static void stopTimer(std::shared_ptr<platform::Timer>& timer, bool clear);
+    // Mirrors the central manager's scanning flag into `isScanning_`.
+    void syncScanning();
     void setState(State s) { state = s; }
 
     // Lifecycle.cpp
@@ -93,6 +99,8 @@ private:
     void lostLinkReport();
     void characteristicsReady();
     void cancelReaderConnection();
+    // Ends an upload that the loss of the connection interrupted (nothing without one).
+    void endInterruptedUpload();
     void endUpload(OrvexDeviceUpdateStatus status);  // MicroApp.cpp; used on connection loss
 
     // Framing.cpp
@@ -100,7 +108,9 @@ private:
     void readData(const Bytes& data);
     void handleData();
     void statusMessage(const Bytes& data);
-    void appendToReadBuffer(const Bytes& data);
+    // Appends to `readBuffer`; false (and an empty buffer) when that would pass
+    // READ_BUFFER_CAP, so a message that never completes cannot grow it without bound.
+    bool appendToReadBuffer(const Bytes& data);
     void writeData(const Bytes& data);
 
     // KeepAlive.cpp
