@@ -1,0 +1,101 @@
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+// The simulated reader: the reader's side of the wire protocol, played by a device on the
+// simulated platform. A host developer uses it to run a whole session with no hardware.
+
+namespace orvex::sim {
+
+// One transponder the simulated reader can have in its field.
+struct SimTag {
+    // Transponder::Types raw value (4 is FDX-B, the only type that carries a contact).
+    std::int8_t type = 4;
+    // Country code (0 to 999) and 40-bit national number. The text record of a reading
+    // carries the 16-character id, so keep the national number below 10^12.
+    std::uint16_t country = 999;
+    std::uint64_t nationalNumber = 12345;
+    // The 24-byte owner contact record stored on the tag (see Contact::encode), if any.
+    std::optional<std::vector<std::uint8_t>> contact;
+    // Whether a contact write is accepted.
+    bool writable = true;
+
+    // The identifier as the link prints it: "999 000000012345".
+    std::string id() const;
+    // The 8-character type name field of a text record ("FDXB    ").
+    std::string typeField() const;
+};
+
+// Which GATT layout the reader offers.
+enum class SimService {
+    // Transparent UART: a notify characteristic and a separate write characteristic.
+    uart,
+    // 16-bit serial service FFE0 with the one characteristic FFE1 for both directions.
+    serial16,
+};
+
+// How a reading made on the reader's own trigger is sent.
+enum class SimReadingFormat {
+    packed,  // 8F and the 8-byte packed record
+    text,    // 55 and the 30-byte text record
+};
+
+// Faults injected into the conversation. Every random choice comes from one generator
+// started from `randomStart`, so a run with the same configuration repeats exactly.
+struct SimFaults {
+    // Fraction of answer messages that are never sent.
+    double dropRate = 0.0;
+    // Fraction of answer messages that are sent twice.
+    double duplicateRate = 0.0;
+    // Fraction of answer messages preceded by a notification holding `garbageBytes`.
+    double garbageRate = 0.0;
+    std::vector<std::uint8_t> garbageBytes{0x00, 0x3C, 0xC3, 0x5A};
+    std::uint64_t randomStart = 1;
+
+    // Drop the connection, without answering, when the Nth frame (counted from 1 since the
+    // connection was made) arrives. Fires once in the reader's life.
+    std::optional<std::size_t> disconnectAtFrame;
+    // Drop the connection, without answering, when the Nth slice of a micro-app upload
+    // (counted from 1 within the upload) arrives. Fires once in the reader's life.
+    std::optional<std::size_t> disconnectAtSlice;
+    // Drop the connection, without storing or answering, when a contact write arrives.
+    // Fires once in the reader's life.
+    bool disconnectOnContactWrite = false;
+};
+
+// Everything that makes one simulated reader. The defaults make a good first session: a
+// reader named "KX-BT4 SIM" on the UART service, one FDX-B tag with an owner contact in its
+// field, three stored readings, a current micro app and 20-byte notifications.
+struct SimReaderConfig {
+    std::string name = "KX-BT4 SIM";
+    SimService service = SimService::uart;
+    std::string version = "KESTRALON KX100 MOBILE 2.4.1";
+    // Raw battery level byte; 134 is full.
+    std::uint8_t batteryRaw = 120;
+    // The tags known to the reader and which of them (an index into `tags`) is in its field.
+    std::vector<SimTag> tags = defaultTags();
+    std::optional<std::size_t> tagInField = 0;
+    // Readings kept by the reader, sent by an export. Readings made on the trigger are added.
+    std::vector<SimTag> storedReadings = defaultStoredReadings();
+    // Whether the micro app is current; when false the micro-app check asks for an upload.
+    bool microAppCurrent = true;
+    // Largest notification in bytes. An answer longer than this is split over several
+    // notifications; two answers never share one. Values below 6 count as 6, so a status
+    // message always arrives whole.
+    std::size_t notificationSize = 20;
+    // Time in seconds between a command and its answer (also before a trigger reading and
+    // an export).
+    double answerDelay = 0.05;
+    SimFaults faults;
+
+    // One FDX-B tag, 999 000000012345, carrying an owner contact.
+    static std::vector<SimTag> defaultTags();
+    // Three readings: the FDX-B tag above, an HDX tag and an EM4102 tag.
+    static std::vector<SimTag> defaultStoredReadings();
+};
+
+}  // namespace orvex::sim
