@@ -14,7 +14,7 @@ TEST(Uuid, ShortFormsExpandOnTheBluetoothBase) {
     EXPECT_EQ(Uuid("FFE0"), Uuid("0000FFE0-0000-1000-8000-00805F9B34FB"));
     EXPECT_EQ(Uuid("ffe1"), Uuid("0000ffe1-0000-1000-8000-00805f9b34fb"));
     EXPECT_EQ(Uuid("1234ABCD"), Uuid("1234ABCD-0000-1000-8000-00805F9B34FB"));
-    const auto& b = Uuid("FFE0").bytes();
+    const auto b = Uuid("FFE0").bytes();
     EXPECT_EQ(b[2], 0xFF);
     EXPECT_EQ(b[3], 0xE0);
     EXPECT_EQ(b[15], 0xFB);
