@@ -1,0 +1,82 @@
+// Tag readings: the host's scan request with its timer, packed (88, 8F) and text (55) scan
+// records, and the reader's export records (AA).
+
+#include <algorithm>
+
+#include "reader/Link.hpp"
+#include "reader/Messages.hpp"
+
+namespace orvex::detail {
+
+void Link::doScan() {
+    if (state != State::idle && state != State::pingSent) {
+        report([](auto& d) { d.scanFailed(); });
+        return;
+    }
+    state = State::waitingForScan;
+    // Armed before the command goes out, so that even the fastest answer can cancel it.
+    stopTimer(scanTimer, true);
+    scanTimer = schedule(SCAN_TIMEOUT, false, &Link::scanTimerBlock);
+    writeData(SCAN_DATA);
+}
+
+void Link::scanTimerBlock() {
+    if (state == State::waitingForScan) {
+        state = State::idle;
+        report([](auto& d) { d.scanFailed(); });
+    }
+    scanTimer.reset();
+}
+
+ScanResult Link::handleIncomingScan(const std::optional<Bytes>& data) const {
+    return decodeTextScan(data ? *data : readBuffer, platform_->now());
+}
+
+// A packed record (state receivingScan, 9 bytes or more) or a text record (incomingScan,
+// 31 bytes or more) is buffered whole. Bytes beyond the record are dropped with it.
+void Link::scanRecordComplete() {
+    if (state == State::incomingScan) {
+        currentScan = handleIncomingScan(std::nullopt);
+    } else {
+        currentScan = decodePackedScan(readBuffer, platform_->now());
+    }
+    readBuffer.clear();
+    stopTimer(scanTimer, true);
+
+    const auto& scan = currentScan->scan;
+    const bool fdxb = scan && scan->xpdr &&
+                      scan->xpdr->type == static_cast<std::int8_t>(Transponder::Types::FDXB);
+    if (fdxb) {
+        // Only FDX-B tags carry an owner contact: report the reading, then ask for it.
+        state = State::waitingForContact;
+        readBuffer.clear();
+        const ScanResult result = *currentScan;
+        report([&](auto& d) { d.scanReceived(result, true); });
+        readContact();
+    } else {
+        state = State::idle;
+        report([](auto& d) { d.scanFailed(); });
+    }
+}
+
+// One or more export records (state receivingExport, 37 bytes or more). Every complete
+// record is reported at once, in order; only an incomplete tail waits for the next
+// notification, which the dispatch then judges by its first byte.
+void Link::exportRecordsComplete() {
+    bool first = true;
+    while (readBuffer.size() >= EXPORT_RECORD_SIZE &&
+           (first || readBuffer.front() == code::exportRecord)) {
+        first = false;
+        const Bytes record(readBuffer.begin(), readBuffer.begin() + EXPORT_RECORD_SIZE);
+        readBuffer.erase(readBuffer.begin(), readBuffer.begin() + EXPORT_RECORD_SIZE);
+
+        constexpr std::size_t textOffset = EXPORT_RECORD_SIZE - TEXT_SCAN_SIZE;
+        currentScan = handleIncomingScan(Bytes(record.begin() + textOffset, record.end()));
+        const ScanResult result = *currentScan;
+        const long number = exportRecordNumber(record);
+        report([&](auto& d) { d.exportReceived(result, number); });
+    }
+    if (readBuffer.empty()) state = State::idle;
+}
+
+}  // namespace orvex::detail
