@@ -95,7 +95,7 @@ bool ReaderProtocol::faultDisconnect(const Bytes& content) {
 
 void ReaderProtocol::answerTo(const Bytes& content) {
     if (content.empty()) {
-        send({answer::ack});
+        if (!config_.faults.ignorePings) send({answer::ack});
         return;
     }
     const std::uint8_t command = content[0];
@@ -204,7 +204,7 @@ void ReaderProtocol::triggerReading(SimReadingFormat format) {
                                                 : textRecord(*tag));
         config_.storedReadings.push_back(*tag);
     }
-    send(statusMessage('E'));
+    send(statusMessage('E'), config_.triggerEndDelay);
 }
 
 void ReaderProtocol::exportReadings() {
@@ -212,20 +212,20 @@ void ReaderProtocol::exportReadings() {
     for (const SimTag& reading : config_.storedReadings) send(exportRecord(number++, reading));
 }
 
-void ReaderProtocol::send(Bytes message) {
+void ReaderProtocol::send(Bytes message, double extraDelay) {
     const SimFaults& f = config_.faults;
     if (f.garbageRate > 0.0 && !f.garbageBytes.empty() && dice_.roll(f.garbageRate)) {
-        queue(f.garbageBytes);
+        queue(f.garbageBytes, extraDelay);
     }
     if (dice_.roll(f.dropRate)) return;
     const bool twice = dice_.roll(f.duplicateRate);
-    queue(message);
-    if (twice) queue(message);
+    if (twice) queue(message, extraDelay);
+    queue(std::move(message), extraDelay);
 }
 
-void ReaderProtocol::queue(Bytes message) {
+void ReaderProtocol::queue(Bytes message, double extraDelay) {
     const std::uint64_t epoch = epoch_;
-    io_.after(config_.answerDelay, [this, epoch, message = std::move(message)] {
+    io_.after(config_.answerDelay + extraDelay, [this, epoch, message = std::move(message)] {
         if (epoch == epoch_ && isConnected_) deliver(message);
     });
 }

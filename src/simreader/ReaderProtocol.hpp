@@ -66,10 +66,10 @@ private:
     const SimTag* tagInField() const;
     SimTag* tagInField();
 
-    // Sends one message after the answer delay, faults applied.
-    void send(Bytes message);
-    // Sends one message after the answer delay, as it is.
-    void queue(Bytes message);
+    // Sends one message after the answer delay (and `extraDelay`), faults applied.
+    void send(Bytes message, double extraDelay = 0.0);
+    // Sends one message after the answer delay and `extraDelay`, as it is.
+    void queue(Bytes message, double extraDelay);
     // Splits a message into notifications.
     void deliver(const Bytes& message);
 

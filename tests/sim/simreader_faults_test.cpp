@@ -113,3 +113,15 @@ TEST(SimReaderFaults, DisconnectsOnAContactWriteWithoutStoringIt) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST(SimReaderFaults, IgnoredPingsLeaveOtherAnswersAlone) {
+    SimReaderConfig config = quickConfig();
+    config.faults.ignorePings = true;
+    Harness h(config);
+    EXPECT_TRUE(pings(h, 3).empty());
+    EXPECT_EQ(h.askOne({0x0E}), (Bytes{0x8E, 120, 0x00}));
+}
+
+}  // namespace

@@ -2,9 +2,13 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <memory>
+#include <mutex>
 #include <optional>
 #include <string>
 #include <vector>
+
+#include "orvex/sim/SimPlatform.hpp"
 
 // The simulated reader: the reader's side of the wire protocol, played by a device on the
 // simulated platform. A host developer uses it to run a whole session with no hardware.
@@ -56,6 +60,9 @@ struct SimFaults {
     std::vector<std::uint8_t> garbageBytes{0x00, 0x3C, 0xC3, 0x5A};
     std::uint64_t randomStart = 1;
 
+    // Pings (empty frames) go unanswered; every other command is answered as usual.
+    bool ignorePings = false;
+
     // Drop the connection, without answering, when the Nth frame (counted from 1 since the
     // connection was made) arrives. Fires once in the reader's life.
     std::optional<std::size_t> disconnectAtFrame;
@@ -90,6 +97,9 @@ struct SimReaderConfig {
     // Time in seconds between a command and its answer (also before a trigger reading and
     // an export).
     double answerDelay = 0.05;
+    // Time in seconds from a trigger reading to the status "E" that ends it (the reader keeps
+    // its antenna on for a while after a reading).
+    double triggerEndDelay = 0.5;
     SimFaults faults;
 
     // One FDX-B tag, 999 000000012345, carrying an owner contact.
@@ -97,5 +107,86 @@ struct SimReaderConfig {
     // Three readings: the FDX-B tag above, an HDX tag and an EM4102 tag.
     static std::vector<SimTag> defaultStoredReadings();
 };
+
+class ReaderProtocol;  // internal
+
+// The simulated reader device. Attach it to a SimPlatform with attach(); the link then finds
+// it by its name, connects and talks to it like to a real reader.
+//
+// Every SimDevice call and every action of the reader runs on the platform's run loop. The
+// other member functions may be called from any thread: the actions are posted to the run
+// loop (in virtual time they happen at the next runUntilIdle()/advance()), the queries
+// return a snapshot.
+class SimReader : public SimDevice, public std::enable_shared_from_this<SimReader> {
+public:
+    explicit SimReader(SimReaderConfig config = {});
+    ~SimReader() override;
+    SimReader(const SimReader&) = delete;
+    SimReader& operator=(const SimReader&) = delete;
+
+    // Creates a reader and adds it to `platform` as an advertising peripheral named
+    // `config.name` with the GATT layout of `config.service`.
+    static std::shared_ptr<SimReader> attach(SimPlatform& platform, SimReaderConfig config = {},
+                                             DeviceTiming timing = {});
+
+    // The GATT layout offered for a service choice, and the characteristics the reader
+    // notifies from and is written to.
+    static GattLayout gattLayout(SimService service);
+    static Uuid notifyCharacteristic(SimService service);
+    static Uuid writeCharacteristic(SimService service);
+
+    // The peripheral the platform made for this reader (empty before attach()).
+    std::shared_ptr<platform::Peripheral> peripheral() const;
+
+    // --- actions on the reader (posted to the run loop)
+    // A reading on the reader's own trigger: status "B", the reading of the tag in the field
+    // (if any) in `format`, status "E". The reading is added to the stored readings.
+    void triggerReading(SimReadingFormat format = SimReadingFormat::packed);
+    // Sends every stored reading as an export record, numbered from 1.
+    void exportReadings();
+    // Puts tag `index` of the configuration into the field, or empties the field.
+    void setTagInField(std::optional<std::size_t> index);
+    // Replaces the stored readings.
+    void setStoredReadings(std::vector<SimTag> readings);
+    // Replaces the faults from now on (the random generator goes on where it was).
+    void setFaults(SimFaults faults);
+    // Drops the connection from the reader's side.
+    void disconnect();
+
+    // --- queries (snapshots)
+    // The configuration as it stands now: tags with the contacts written to them, stored
+    // readings, whether the micro app is current.
+    SimReaderConfig config() const;
+    // The last micro-app image uploaded (head and body in order), complete or not.
+    Bytes uploadedImage() const;
+    bool microAppCurrent() const;
+    bool isConnected() const;
+    // Frames received in the reader's life, and the contents of the latest ones (at most
+    // 256, oldest first, without their markers and escapes).
+    std::size_t framesReceived() const;
+    std::vector<Bytes> recentFrames() const;
+    // Answer messages sent (a message split over several notifications counts once).
+    std::size_t messagesSent() const;
+
+    // --- SimDevice
+    void attached(std::shared_ptr<SimDeviceContext> context) override;
+    void onConnect() override;
+    void onWrite(const Bytes& bytes, const Uuid& characteristic, WriteType type) override;
+    void onDisconnect() override;
+
+private:
+    void onLoop(std::function<void(ReaderProtocol&)> action);
+
+    mutable std::mutex mutex_;
+    std::unique_ptr<ReaderProtocol> protocol_;
+    std::shared_ptr<SimDeviceContext> context_;
+    std::weak_ptr<platform::Peripheral> peripheral_;
+    SimService service_;
+};
+
+// Adds a few advertising peripherals that are not readers (named and unnamed), so that
+// discovery looks like a real room. No name holds a reader name fragment as the link
+// matches it (one holds a fragment in lower case, which the link must pass over).
+void addNearbyPeripherals(SimPlatform& platform);
 
 }  // namespace orvex::sim
