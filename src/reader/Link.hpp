@@ -63,10 +63,10 @@ public:
     void didDiscoverServices(const std::shared_ptr<platform::Peripheral>& peripheral,
                              const std::optional<platform::ServiceList>& services,
                              bool error) override;
-    void didDiscoverCharacteristics(const std::shared_ptr<platform::Peripheral>& peripheral,
-                                    const std::shared_ptr<platform::Service>& service,
-                                    const std::optional<platform::CharacteristicList>& characteristics,
-                                    bool error) override;
+    void didDiscoverCharacteristics(
+        const std::shared_ptr<platform::Peripheral>& peripheral,
+        const std::shared_ptr<platform::Service>& service,
+        const std::optional<platform::CharacteristicList>& characteristics, bool error) override;
     void didUpdateValue(const std::shared_ptr<platform::Peripheral>& peripheral,
                         const std::shared_ptr<platform::Characteristic>& characteristic,
                         const Bytes& value) override;

@@ -1,0 +1,60 @@
+// Keep-alive: the watchdog that probes the reader until the handshake and pings it
+// afterwards, the periodic battery request, and the version and battery answers.
+
+#include "reader/Link.hpp"
+#include "reader/Messages.hpp"
+
+namespace orvex::detail {
+
+// Every WATCHDOG_INTERVAL seconds, and once when the characteristics become known. Ticks
+// that find an exchange outstanding are skipped and not counted.
+void Link::watchdog() {
+    if (state != State::idle) return;
+    if (pingCounter > PING_LIMIT) {
+        if (readerPeripheral) {
+            cancelReaderConnection();  // the disconnection handling does the rest
+        } else {
+            isConnected_.store(false);
+            state = State::idle;
+        }
+        return;
+    }
+    ++msgCounter;
+    if (msgCounter % BATTERY_PERIOD == 0) {
+        state = State::waitingForBattery;
+        writeData(BATTERY_DATA);
+    } else {
+        pingReader();
+    }
+}
+
+void Link::pingReader() {
+    if (isConnected_.load()) {
+        if (state != State::idle) return;
+        writeData(PING_DATA);
+        ++pingCounter;
+        state = State::pingSent;
+        return;
+    }
+    // Handshake probe: the answer is judged by the handshake rule.
+    writeData(PING_DATA);
+}
+
+// The version text ends with a zero byte; until it does, it is still arriving.
+void Link::handleVersion() {
+    if (readBuffer.size() < 2 || readBuffer.back() != 0x00) return;
+    const auto text = versionText(readBuffer);
+    report([&](auto& d) { d.version(text); });
+    readBuffer.clear();
+    checkMicroApp();
+}
+
+void Link::handleBattery() {
+    if (readBuffer.size() < BATTERY_ANSWER_SIZE) return;
+    const auto level = batteryLevel(readBuffer[1]);
+    report([level](auto& d) { d.battery(level); });
+    readBuffer.clear();
+    state = State::idle;
+}
+
+}  // namespace orvex::detail

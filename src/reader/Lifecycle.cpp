@@ -1,0 +1,246 @@
+// Connection lifecycle: adapter state, the search by advertised name, connection, GATT
+// discovery up to the handshake, the connection timer and every disconnection.
+
+#include <string>
+
+#include "reader/Link.hpp"
+
+namespace orvex::detail {
+
+namespace {
+
+bool isReaderName(const std::string& name) {
+    for (auto fragment : READER_NAME_FRAGMENTS) {
+        if (name.find(fragment) != std::string::npos) return true;
+    }
+    return false;
+}
+
+bool isKnownCharacteristic(const platform::Uuid& uuid) {
+    for (const auto& known : KnownCharacteristics) {
+        if (known == uuid) return true;
+    }
+    return false;
+}
+
+}  // namespace
+
+void Link::doInitializeBluetooth() {
+    if (!platform_) return;
+    // The manager reports its first state later, on this queue.
+    btCentralManager = platform_->createCentralManager(weak_from_this());
+    syncScanning();
+}
+
+void Link::centralManagerDidUpdateState(platform::ManagerState managerState) {
+    using platform::ManagerState;
+    syncScanning();
+    if (managerState == ManagerState::poweredOn) {
+        isConnected_.store(false);
+        state = State::idle;
+        isReady_.store(true);
+        report([](auto& d) { d.btReader(); });
+        return;
+    }
+    if (isConnected_.load()) {
+        lostLinkReport();
+        return;
+    }
+    switch (managerState) {
+        case ManagerState::unknown:
+            report([](auto& d) { d.btError(OrvexBluetoothError::undefinedState); });
+            break;
+        case ManagerState::unsupported:
+            report([](auto& d) { d.btError(OrvexBluetoothError::unavailable); });
+            break;
+        case ManagerState::unauthorized:
+            report([](auto& d) { d.btError(OrvexBluetoothError::permissionRequired); });
+            break;
+        case ManagerState::poweredOff:
+            report([](auto& d) { d.btError(OrvexBluetoothError::poweredOff); });
+            break;
+        case ManagerState::resetting:
+        case ManagerState::poweredOn:
+            break;
+    }
+}
+
+// The adapter left the powered-on state under an established link. Timers and the
+// peripheral are kept, as the platform reports the end of the connection separately.
+void Link::lostLinkReport() {
+    isConnected_.store(false);
+    state = State::idle;
+    report([](auto& d) { d.readerDisconnected(OrvexDisconnectionCause::bluetoothStatusChanged); });
+    endInterruptedUpload();
+}
+
+void Link::doConnectToReader() {
+    if (!isReady_.load()) {
+        report([](auto& d) { d.btError(OrvexBluetoothError::notReady); });
+        return;
+    }
+    report([](auto& d) { d.connecting(); });
+    if (btCentralManager) btCentralManager->scanForPeripherals();
+    syncScanning();
+    // An earlier connection timer that is still armed keeps running.
+    connectionTimer = schedule(CONNECTION_TIMEOUT, false, &Link::connectionTimeout);
+}
+
+void Link::didDiscover(const std::shared_ptr<platform::Peripheral>& peripheral) {
+    const auto name = peripheral->name();
+    report([&](auto& d) {
+        d.bleDetected(std::string(DETECTED_DEVICES), name ? *name : std::string(UNNAMED));
+    });
+    if (!name || !isReaderName(*name)) return;
+    readerPeripheral = peripheral;
+    peripheral->setDelegate(weak_from_this());
+    if (btCentralManager) {
+        btCentralManager->stopScan();
+        syncScanning();
+        btCentralManager->connect(peripheral);
+    }
+}
+
+void Link::didConnect(const std::shared_ptr<platform::Peripheral>& peripheral) {
+    peripheral->discoverServices(KnownServices);
+}
+
+void Link::didFailToConnect(const std::shared_ptr<platform::Peripheral>&) {
+    // readerPeripheral keeps the refused peripheral.
+    isConnected_.store(false);
+    stopTimer(connectionTimer, false);
+    report([](auto& d) { d.connectionFailed(OrvexConnectionError::connectionRefused); });
+}
+
+void Link::didDiscoverServices(const std::shared_ptr<platform::Peripheral>& peripheral,
+                               const std::optional<platform::ServiceList>& services, bool error) {
+    if (!services || error) {
+        if (btCentralManager) btCentralManager->cancelPeripheralConnection(peripheral);
+        const auto reason = !services ? OrvexConnectionError::bluetoothServicesUnavailable
+                                      : OrvexConnectionError::bluetoothServicesDiscoveryFailed;
+        report([reason](auto& d) { d.connectionFailed(reason); });
+        stopTimer(connectionTimer, false);
+        return;
+    }
+    report([](auto& d) { d.bleDetected("", ""); });
+    for (const auto& service : *services) {
+        report([&](auto& d) {
+            d.bleDetected(std::string(DISCOVERED_SERVICES), service->uuid().str());
+        });
+        peripheral->discoverCharacteristics(KnownCharacteristics, service);
+    }
+}
+
+void Link::didDiscoverCharacteristics(
+    const std::shared_ptr<platform::Peripheral>& peripheral,
+    const std::shared_ptr<platform::Service>&,
+    const std::optional<platform::CharacteristicList>& characteristics, bool error) {
+    if (!characteristics || error) {
+        if (btCentralManager) btCentralManager->cancelPeripheralConnection(peripheral);
+        const auto reason = !characteristics
+                                ? OrvexConnectionError::bluetoothCharacteristicUnavailable
+                                : OrvexConnectionError::bluetoothCharacteristicDiscoveryFailed;
+        report([reason](auto& d) { d.connectionFailed(reason); });
+        stopTimer(connectionTimer, false);
+        return;
+    }
+    report([](auto& d) { d.bleDetected("", ""); });
+    bool haveRead = false;
+    bool haveWrite = false;
+    for (const auto& characteristic : *characteristics) {
+        const auto uuid = characteristic->uuid();
+        report(
+            [&](auto& d) { d.bleDetected(std::string(DISCOVERED_CHARACTERISTICS), uuid.str()); });
+        if (!isKnownCharacteristic(uuid)) continue;
+        if (uuid == GenericCharacteristic) {
+            peripheral->setNotifyValue(true, characteristic);
+            readerCharacteristic = characteristic;
+            readerUartReadCharacteristic = characteristic;
+            characteristicsReady();
+            return;
+        }
+        if (uuid == UARTWriteCharacteristic) {
+            characteristicWriteType = platform::WriteType::withResponse;
+            readerCharacteristic = characteristic;
+            haveWrite = true;
+        } else {
+            peripheral->setNotifyValue(true, characteristic);
+            readerUartReadCharacteristic = characteristic;
+            haveRead = true;
+        }
+        if (haveRead && haveWrite) {
+            characteristicsReady();
+            return;
+        }
+    }
+    // No usable pair in this service: let the peripheral go. The connection timer keeps
+    // running and the disconnection that follows is reported as usual.
+    if (btCentralManager) btCentralManager->cancelPeripheralConnection(peripheral);
+    readerPeripheral.reset();
+}
+
+// The characteristics are known: the watchdog takes over and probes the reader at once.
+void Link::characteristicsReady() {
+    // A second service that also becomes ready replaces the watchdog rather than leaving
+    // an unreferenced repeating timer behind.
+    stopTimer(watchdogTimer, true);
+    watchdogTimer = schedule(WATCHDOG_INTERVAL, true, &Link::watchdog);
+    watchdog();
+}
+
+void Link::connectionTimeout() {
+    if (btCentralManager && btCentralManager->isScanning()) {
+        btCentralManager->stopScan();
+        syncScanning();
+    }
+    if (readerPeripheral) {
+        // The disconnection callback reports the outcome.
+        cancelReaderConnection();
+        return;
+    }
+    report([](auto& d) { d.connectionFailed(OrvexConnectionError::connectionTimeout); });
+    isConnected_.store(false);
+    state = State::idle;
+}
+
+void Link::cancelReaderConnection() {
+    if (btCentralManager && readerPeripheral) {
+        btCentralManager->cancelPeripheralConnection(readerPeripheral);
+    }
+}
+
+void Link::didDisconnect(const std::shared_ptr<platform::Peripheral>&) {
+    stopTimer(watchdogTimer, true);
+    msgCounter = 0;
+    readerPeripheral.reset();
+    readerCharacteristic.reset();
+    if (isConnected_.load()) {
+        isConnected_.store(false);
+        report(
+            [](auto& d) { d.readerDisconnected(OrvexDisconnectionCause::connectionInterrupted); });
+    } else {
+        report([](auto& d) { d.connectionFailed(OrvexConnectionError::connectionOutOfState); });
+    }
+    endInterruptedUpload();
+    readBuffer.clear();
+    state = State::idle;
+}
+
+void Link::doDisconnectFromReader() {
+    if (readerPeripheral) {
+        cancelReaderConnection();
+        return;
+    }
+    isConnected_.store(false);
+    state = State::idle;
+}
+
+// An upload cannot outlive its connection: it is reported as failed and dropped, so the
+// next connection starts with a fresh micro-app check.
+void Link::endInterruptedUpload() {
+    if (!readerUpdater) return;
+    endUpload(OrvexDeviceUpdateStatus::failed);
+    state = State::idle;
+}
+
+}  // namespace orvex::detail

@@ -1,0 +1,92 @@
+#include "reader/Link.hpp"
+
+#include <utility>
+
+namespace orvex::detail {
+
+Link::Link(std::shared_ptr<platform::Platform> platform) : platform_(std::move(platform)) {}
+
+// Teardown: no timer of this link fires again; a connected reader is let go, or else a
+// search still under way is stopped. Blocks still queued for this link find it gone.
+Link::~Link() {
+    stopTimer(connectionTimer, true);
+    stopTimer(watchdogTimer, true);
+    stopTimer(scanTimer, true);
+    stopTimer(contactTimer, true);
+    if (isConnected_.load() && readerPeripheral && btCentralManager) {
+        btCentralManager->cancelPeripheralConnection(readerPeripheral);
+    } else if (btCentralManager && btCentralManager->isScanning()) {
+        btCentralManager->stopScan();
+    }
+}
+
+std::shared_ptr<ReaderInterfaceDelegate> Link::delegate() const {
+    std::lock_guard lock(delegateMutex_);
+    return delegate_;
+}
+
+void Link::setDelegate(std::shared_ptr<ReaderInterfaceDelegate> delegate) {
+    std::shared_ptr<ReaderInterfaceDelegate> previous;
+    {
+        std::lock_guard lock(delegateMutex_);
+        previous = std::exchange(delegate_, std::move(delegate));
+    }
+    // `previous` is released here, outside the lock: its destructor may call back in.
+}
+
+void Link::initializeBluetooth() {
+    onQueue([](Link& link) { link.doInitializeBluetooth(); });
+}
+
+void Link::connectToReader() {
+    onQueue([](Link& link) { link.doConnectToReader(); });
+}
+
+void Link::disconnectFromReader() {
+    onQueue([](Link& link) { link.doDisconnectFromReader(); });
+}
+
+void Link::scan() {
+    onQueue([](Link& link) { link.doScan(); });
+}
+
+void Link::writeContact(std::string name, std::string phone, std::string xpdrId,
+                        std::function<void(bool, OrvexContactStatus)> completion) {
+    onQueue([name = std::move(name), phone = std::move(phone), xpdrId = std::move(xpdrId),
+             completion = std::move(completion)](Link& link) mutable {
+        link.doWriteContact(std::move(name), std::move(phone), std::move(xpdrId),
+                            std::move(completion));
+    });
+}
+
+void Link::setMicroAppImagePath(std::string path) {
+    onQueue([path = std::move(path)](Link& link) mutable {
+        link.microAppImagePath_ = std::move(path);
+    });
+}
+
+void Link::onQueue(std::function<void(Link&)> f) {
+    if (!platform_) return;
+    platform_->linkQueue().post([weak = weak_from_this(), f = std::move(f)] {
+        if (auto self = weak.lock()) f(*self);
+    });
+}
+
+std::shared_ptr<platform::Timer> Link::schedule(double seconds, bool repeats,
+                                                void (Link::*action)()) {
+    if (!platform_) return nullptr;
+    return platform_->scheduleTimer(seconds, repeats, [weak = weak_from_this(), action] {
+        if (auto self = weak.lock()) ((*self).*action)();
+    });
+}
+
+void Link::stopTimer(std::shared_ptr<platform::Timer>& timer, bool clear) {
+    if (timer) timer->invalidate();
+    if (clear) timer.reset();
+}
+
+void Link::syncScanning() {
+    isScanning_.store(btCentralManager && btCentralManager->isScanning());
+}
+
+}  // namespace orvex::detail
