@@ -1,0 +1,180 @@
+// The link's contract with its host beyond the wire protocol: calls back into the link from
+// inside a delegate call, and destruction while timers and queued work are still pending.
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include "link_fixture.hpp"
+#include "reader/ReaderInterfaceFactory.hpp"
+
+namespace orvex::linktest {
+namespace {
+
+using ::testing::ElementsAre;
+using ::testing::IsEmpty;
+
+// A host that drives the link from inside its delegate calls, as hosts do.
+class ReentrantHost : public RecordingDelegate {
+public:
+    std::shared_ptr<detail::Link> link;
+    bool readDuringCall = false;
+
+    void btReader() override {
+        RecordingDelegate::btReader();
+        link->connectToReader();
+    }
+    void connecting() override {
+        RecordingDelegate::connecting();
+        // Reading the delegate and the flags, and setting the delegate again, from inside
+        // a delegate call must not deadlock.
+        readDuringCall = link->delegate().get() == this && !link->isConnected() && link->isReady();
+        link->setDelegate(link->delegate());
+    }
+    void readerConnected() override {
+        RecordingDelegate::readerConnected();
+        link->disconnectFromReader();
+        link->scan();
+    }
+    void readerDisconnected(OrvexDisconnectionCause cause) override {
+        RecordingDelegate::readerDisconnected(cause);
+        // Dropping the delegate from inside its own call.
+        link->setDelegate(nullptr);
+    }
+};
+
+TEST(LinkLifetime, HostMayCallBackIntoTheLinkFromInsideADelegateCall) {
+    auto platform = std::make_shared<sim::SimPlatform>();
+    auto log = std::make_shared<WriteLog>();
+    platform->setObserver(log);
+    auto link = std::make_shared<detail::Link>(platform);
+    auto host = std::make_shared<ReentrantHost>();
+    host->link = link;
+    link->setDelegate(host);
+
+    link->initializeBluetooth();
+    platform->runUntilIdle();
+    EXPECT_TRUE(platform->isScanning());
+    EXPECT_TRUE(host->readDuringCall);
+
+    platform->discover(platform->addPeripheral("KX-BT4 0001"));
+    platform->runUntilIdle();
+    platform->completeConnect(true);
+    platform->runUntilIdle();
+    platform->reportServices(std::vector<sim::Uuid>{sim::Uuid("FFE0")});
+    platform->runUntilIdle();
+    platform->reportCharacteristics(sim::Uuid("FFE0"), std::vector<sim::Uuid>{sim::Uuid("FFE1")});
+    platform->runUntilIdle();
+    platform->notify({0x80});
+    platform->runUntilIdle();
+    // The operations called inside readerConnected() ran after it, in call order: the
+    // connection is cancelled, and the scan is refused as the version is outstanding.
+    EXPECT_EQ(log->cancels(), 1);
+    platform->reportDisconnected();
+    platform->runUntilIdle();
+    platform->advance(30.0);
+
+    EXPECT_THAT(
+        host->lines(),
+        ElementsAre("btReader", "connecting", "bleDetected KX-BT4 0001", "bleDetected FFE0",
+                    "bleDetected FFE1", "readerConnected", "scanFailed", "readerDisconnected 1"));
+    EXPECT_EQ(link->delegate(), nullptr);
+    EXPECT_FALSE(link->isConnected());
+}
+
+// Connected, with the watchdog, a scan timer and a still armed connection timer; then the
+// host lets the link go with work still queued for it.
+TEST(LinkLifetime, DestroyedLinkLeavesTimersAndQueuedBlocksHarmless) {
+    auto platform = std::make_shared<sim::SimPlatform>();
+    auto log = std::make_shared<WriteLog>();
+    platform->setObserver(log);
+    auto host = std::make_shared<RecordingDelegate>();
+    {
+        auto link = std::make_shared<detail::Link>(platform);
+        link->setDelegate(host);
+        connectScripted(*platform, *link);
+        platform->notify({0x7F});
+        platform->notify({0x84, 0x00, 0x01});
+        platform->notify({0x8E, 0x43, 0x00});
+        link->connectToReader();  // a second connection timer, which no handshake stops
+        link->scan();
+        platform->runUntilIdle();
+        ASSERT_TRUE(link->isConnected());
+        link->scan();
+        link->disconnectFromReader();
+        link->writeContact("A@B.C", "+123456789012", "999 000000012345", [](bool, auto) {});
+    }
+    const auto linesAtDestruction = host->lines();
+    const auto writesAtDestruction = log->writes().size();
+    // Teardown let the connected reader go.
+    EXPECT_EQ(log->cancels(), 1);
+
+    platform->advance(60.0);
+    platform->reportDisconnected();
+    platform->notify({0x80});
+    platform->runUntilIdle();
+    EXPECT_EQ(host->lines(), linesAtDestruction);
+    EXPECT_EQ(log->writes().size(), writesAtDestruction);
+}
+
+TEST(LinkLifetime, TeardownStopsASearchStillUnderWay) {
+    auto platform = std::make_shared<sim::SimPlatform>();
+    auto log = std::make_shared<WriteLog>();
+    platform->setObserver(log);
+    {
+        auto reader = detail::ReaderInterfaceFactory::make(platform);
+        reader->initializeBluetooth();
+        platform->runUntilIdle();
+        reader->connectToReader();
+        platform->runUntilIdle();
+        ASSERT_TRUE(reader->isScanning());
+    }
+    EXPECT_EQ(log->stopScans(), 1);
+    EXPECT_FALSE(platform->isScanning());
+    platform->advance(20.0);
+}
+
+TEST(LinkLifetime, NoDelegateStillRunsTheExchange) {
+    auto platform = std::make_shared<sim::SimPlatform>();
+    auto log = std::make_shared<WriteLog>();
+    platform->setObserver(log);
+    auto link = std::make_shared<detail::Link>(platform);
+    connectScripted(*platform, *link);
+    platform->notify({0x87, 0x41, 0x00});
+    platform->notify({0x84, 0x00, 0x01});
+    platform->notify({0x8E, 0x43, 0x00});
+    platform->advance(2.5);
+    EXPECT_TRUE(link->isConnected());
+    EXPECT_THAT(log->writes(),
+                ElementsAre(detail::PING_DATA, detail::VERSION_DATA, detail::CHECK_MICRO_APP_DATA,
+                            detail::BATTERY_DATA, detail::PING_DATA));
+}
+
+TEST(LinkLifetime, ProcessWideLinkIsOneObjectAndItsPlatformIsFixedOnFirstUse) {
+    auto platform = std::make_shared<sim::SimPlatform>(sim::Clock::realTime);
+    ASSERT_TRUE(ReaderInterface::usePlatform(platform));
+    auto& first = ReaderInterface::reader();
+    EXPECT_EQ(&first, &ReaderInterface::reader());
+    EXPECT_FALSE(ReaderInterface::usePlatform(std::make_shared<sim::SimPlatform>()));
+
+    auto host = std::make_shared<RecordingDelegate>();
+    first.setDelegate(host);
+    first.initializeBluetooth();
+    platform->sync([] {});  // creates the manager, which reports its state from a block
+    platform->sync([] {});
+    EXPECT_TRUE(first.isReady());
+    EXPECT_THAT(host->lines(), ElementsAre("btReader"));
+    first.setDelegate(nullptr);
+}
+
+TEST(LinkLifetime, ReceivedScanIsDecodedWithoutALink) {
+    const auto result =
+        ReaderInterface::handleReceivedScan({0x88, 0x04, 0x03, 0xE7, 0x39, 0x30, 0, 0, 0});
+    ASSERT_TRUE(result.scan && result.scan->xpdr);
+    EXPECT_EQ(result.scan->xpdr->id, "999 000000012345");
+    EXPECT_EQ(result.scan->xpdr->type, 4);
+    EXPECT_GT(result.scan->date, 1.5e9);  // the wall clock
+    EXPECT_EQ(ReaderInterface::handleReceivedScan({0x88}).scan, nullptr);
+}
+
+}  // namespace
+}  // namespace orvex::linktest

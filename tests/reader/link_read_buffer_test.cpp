@@ -1,0 +1,81 @@
+// The receive buffer stays bounded whatever the reader sends.
+
+#include <gtest/gtest.h>
+
+#include <random>
+
+#include "link_fixture.hpp"
+
+namespace orvex::linktest {
+namespace {
+
+using detail::READ_BUFFER_CAP;
+
+class LinkReadBuffer : public ::testing::Test {
+protected:
+    void SetUp() override {
+        link->setDelegate(host);
+        connectScripted(*platform, *link);  // waiting for the version
+    }
+    void notify(const sim::Bytes& value) {
+        platform->notify(value);
+        platform->runUntilIdle();
+    }
+    std::size_t buffered() {
+        std::size_t size = 0;
+        platform->sync([&] { size = link->readBufferSize(); });
+        return size;
+    }
+
+    std::shared_ptr<sim::SimPlatform> platform = std::make_shared<sim::SimPlatform>();
+    std::shared_ptr<detail::Link> link = std::make_shared<detail::Link>(platform);
+    std::shared_ptr<RecordingDelegate> host = std::make_shared<RecordingDelegate>();
+};
+
+// An unfinished version text is kept up to the cap exactly; the byte that would pass it
+// drops the whole text, and the next message is read afresh.
+TEST_F(LinkReadBuffer, UnendingVersionTextIsKeptUpToTheCapThenDropped) {
+    notify(sim::Bytes{0x87});
+    notify(sim::Bytes(READ_BUFFER_CAP - 2, 0x41));
+    EXPECT_EQ(buffered(), READ_BUFFER_CAP - 1);
+    notify(sim::Bytes{0x41});
+    EXPECT_EQ(buffered(), READ_BUFFER_CAP);
+    notify(sim::Bytes{0x00});
+    EXPECT_EQ(buffered(), 0u);
+
+    notify(sim::Bytes{0x87, 0x4B, 0x58, 0x00});
+    EXPECT_EQ(host->lines().back(), "version KX");
+}
+
+// A notification larger than the cap on its own never enters the buffer.
+TEST_F(LinkReadBuffer, OversizedNotificationIsDropped) {
+    sim::Bytes huge(READ_BUFFER_CAP + 1, 0x41);
+    huge.front() = 0x87;
+    notify(huge);
+    EXPECT_EQ(buffered(), 0u);
+    EXPECT_TRUE(link->isConnected());
+}
+
+// Random traffic in every state the dispatch can reach never takes the buffer past the cap.
+TEST_F(LinkReadBuffer, RandomTrafficNeverPassesTheCap) {
+    std::mt19937 random(20240611u);
+    std::uniform_int_distribution<int> length(1, 600);
+    std::uniform_int_distribution<int> byte(0, 255);
+    const std::uint8_t leads[] = {0x10, 0x55, 0x7E, 0x7F, 0x80, 0x84, 0x87, 0x88, 0x8E, 0x8F, 0xAA};
+    std::size_t largest = 0;
+    for (int i = 0; i < 2000; ++i) {
+        sim::Bytes value(static_cast<std::size_t>(length(random)));
+        for (auto& b : value) b = static_cast<std::uint8_t>(byte(random));
+        // Mostly bytes that the dispatch keeps, so that messages stay open.
+        if (byte(random) < 200) value.front() = leads[byte(random) % std::size(leads)];
+        if (byte(random) < 100) std::fill(value.begin() + 1, value.end(), 0x41);
+        platform->notify(value);
+        if (i % 50 == 0) platform->advance(2.5);
+        platform->runUntilIdle();
+        largest = std::max(largest, buffered());
+        ASSERT_LE(largest, READ_BUFFER_CAP);
+    }
+}
+
+}  // namespace
+}  // namespace orvex::linktest
