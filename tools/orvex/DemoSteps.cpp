@@ -1,0 +1,278 @@
+#include "DemoSteps.hpp"
+
+#include <algorithm>
+#include <thread>
+
+#include <fmt/format.h>
+
+#include "Describe.hpp"
+#include "reader/Commands.hpp"
+
+namespace orvex::cli {
+
+namespace {
+
+// The contact the demo writes to the tag.
+constexpr std::string_view kNewPhone = "+31 20 555 0199";
+constexpr std::string_view kNewEmail = "NEW.OWNER@EXAMPLE.ORG";
+// How long the export may stay silent before it counts as finished.
+constexpr double kExportQuiet = 2.0;
+
+bool is(const Event& e, Event::Kind kind) {
+    return e.kind == kind;
+}
+
+double secondsSince(std::chrono::steady_clock::time_point start) {
+    return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+}
+
+std::string typeAndId(const std::optional<ScanResult>& result) {
+    if (!result || !result->scan || !result->scan->xpdr) return "no transponder";
+    return result->scan->xpdr->typename_() + "  " + result->scan->xpdr->id;
+}
+
+}  // namespace
+
+platform::Bytes demoMicroAppImage(long slices) {
+    platform::Bytes image;
+    const std::string_view head = "ORVEX DEMO APP 1";
+    image.assign(head.begin(), head.end());
+    image.resize(detail::MICRO_APP_HEAD_SIZE, 0);
+    // A simple congruential sequence; it holds FE bytes too, which the upload must escape.
+    std::uint32_t x = 0x2545F491u;
+    for (long i = 0; i < slices * static_cast<long>(detail::MICRO_APP_SLICE_SIZE); ++i) {
+        x = x * 1664525u + 1013904223u;
+        image.push_back(static_cast<std::uint8_t>(x >> 24));
+    }
+    return image;
+}
+
+void DemoSteps::pause() const {
+    if (!term_.fancy()) return;
+    for (int i = 0; i < 6 && !interruptRequested(); ++i) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    }
+}
+
+bool DemoSteps::failedWait(const std::string& label, const Wait& wait, std::string_view awaited) {
+    linkLost_ = wait.status == WaitStatus::linkLost || wait.status == WaitStatus::interrupted;
+    term_.fail(label, session_.explain(wait, awaited));
+    return false;
+}
+
+void DemoSteps::onConnectEvent(const Event& e) {
+    switch (e.kind) {
+        case Event::Kind::btReady:
+            term_.ok("Bluetooth", "adapter powered on");
+            break;
+        case Event::Kind::connecting:
+            term_.status("Discovery", "looking for a reader nearby...");
+            break;
+        case Event::Kind::detected:
+            if (e.text == detail::DETECTED_DEVICES) {
+                devices_.push_back(e.detail);
+                term_.status("Discovery", fmt::format("{} devices seen...", devices_.size()));
+            } else if (e.text == detail::DISCOVERED_SERVICES) {
+                services_.push_back(e.detail);
+            } else if (e.text == detail::DISCOVERED_CHARACTERISTICS) {
+                ++characteristics_;
+            }
+            break;
+        case Event::Kind::connected: {
+            term_.ok("Discovery", fmt::format("{} devices nearby", devices_.size()));
+            std::vector<std::string> names;
+            for (const auto& name : devices_) {
+                names.push_back(name == session_.readerName() ? term_.cyan(name + " (reader)")
+                                                              : name);
+            }
+            term_.detail(fmt::format("{}", fmt::join(names, ", ")));
+            term_.ok("Connection", session_.readerName());
+            term_.detail(fmt::format("service {}, {} characteristics, handshake answered",
+                                     fmt::join(services_, ", "), characteristics_));
+            break;
+        }
+        case Event::Kind::version:
+            term_.ok("Version", e.text);
+            break;
+        case Event::Kind::updateStarted:
+            slices_ = e.code;
+            updateStart_ = std::chrono::steady_clock::now();
+            term_.progress("Micro app", 0, slices_, "slices");
+            break;
+        case Event::Kind::sliceAccepted:
+            term_.progress("Micro app", e.code + 1, slices_, "slices");
+            break;
+        case Event::Kind::updateEnded: {
+            const auto status = static_cast<OrvexDeviceUpdateStatus>(e.code);
+            if (status == OrvexDeviceUpdateStatus::successful) {
+                updated_ = true;
+                term_.ok("Micro app", fmt::format("updated: {} slices of 80 bytes in {:.1f} s",
+                                                  slices_, secondsSince(updateStart_)));
+            } else {
+                term_.fail("Micro app", describe(status));
+            }
+            break;
+        }
+        case Event::Kind::battery:
+            if (parts_.battery) term_.ok("Battery", fmt::format("{}%", e.code));
+            break;
+        default:
+            break;
+    }
+}
+
+bool DemoSteps::connect() {
+    const std::string error = session_.connect([this](const Event& e) { onConnectEvent(e); });
+    if (error.empty()) return true;
+    linkLost_ = true;
+    term_.fail("Connection", error);
+    return false;
+}
+
+std::optional<Event> DemoSteps::awaitReading(const std::string& label) {
+    for (;;) {
+        const auto wait = session_.waitFor([](const Event& e) {
+            return is(e, Event::Kind::reading) || is(e, Event::Kind::scanFailed);
+        });
+        if (wait.status != WaitStatus::matched) {
+            failedWait(label, wait, "a reading");
+            return std::nullopt;
+        }
+        if (is(wait.event, Event::Kind::scanFailed)) {
+            term_.fail(label, "no reading (no tag in the field, or not an FDX-B tag)");
+            return std::nullopt;
+        }
+        if (!wait.event.flag) return wait.event;
+        term_.status(label, typeAndId(wait.event.result) + "  reading the owner contact...");
+    }
+}
+
+bool DemoSteps::scan() {
+    term_.status("Reading", "asking the reader to read the tag in its field...");
+    session_.reader().scan();
+    const auto event = awaitReading("Reading");
+    if (!event) return false;
+    if (event->result && event->result->scan && event->result->scan->xpdr) {
+        tagId_ = event->result->scan->xpdr->id;
+    }
+    term_.ok("Reading", typeAndId(event->result));
+    term_.detail("owner contact  " + describeContact(event->result));
+    return true;
+}
+
+bool DemoSteps::writeContact() {
+    if (tagId_.empty()) {
+        // Without a reading of its own, the demo writes to the tag it put in the field.
+        const auto config = session_.simReader()->config();
+        if (config.tagInField && *config.tagInField < config.tags.size()) {
+            tagId_ = config.tags[*config.tagInField].id();
+        }
+    }
+    term_.status("Contact write",
+                 fmt::format("writing {} / {} to {}...", kNewPhone, kNewEmail, tagId_));
+    session_.reader().writeContact(std::string(kNewEmail), std::string(kNewPhone), tagId_,
+                                   session_.contactCompletion());
+    const auto wait =
+        session_.waitFor([](const Event& e) { return is(e, Event::Kind::contactWritten); });
+    if (wait.status != WaitStatus::matched) {
+        return failedWait("Contact write", wait, "the write to finish");
+    }
+    const auto status = static_cast<OrvexContactStatus>(wait.event.code);
+    if (!wait.event.flag) {
+        term_.fail("Contact write", describe(status));
+        return false;
+    }
+    term_.ok("Contact write", fmt::format("{} / {}  to {}", kNewPhone, kNewEmail, tagId_));
+
+    term_.status("Read back", "reading the tag again...");
+    session_.reader().scan();
+    const auto event = awaitReading("Read back");
+    if (!event) return false;
+    const std::string expected = fmt::format("{} / {}", kNewPhone, kNewEmail);
+    const std::string found = describeContact(event->result);
+    if (found != expected) {
+        term_.fail("Read back", "the tag holds " + found);
+        return false;
+    }
+    term_.ok("Read back", found + "  (matches)");
+    return true;
+}
+
+bool DemoSteps::trigger() {
+    term_.status("Trigger", "pressing the reader's trigger...");
+    session_.simReader()->triggerReading();
+    bool ended = false;
+    const auto observe = [&](const Event& e) {
+        if (is(e, Event::Kind::scanning) && !e.flag) ended = true;
+    };
+    std::optional<Event> reading;
+    for (;;) {
+        const auto wait = session_.waitFor(
+            [](const Event& e) {
+                return (is(e, Event::Kind::reading) && !e.flag) || is(e, Event::Kind::scanFailed);
+            },
+            observe);
+        if (wait.status != WaitStatus::matched) {
+            return failedWait("Trigger reading", wait, "the trigger reading");
+        }
+        if (is(wait.event, Event::Kind::scanFailed)) {
+            term_.fail("Trigger reading", "no reading (no tag in the field, or not FDX-B)");
+            return false;
+        }
+        reading = wait.event;
+        break;
+    }
+    // The reader reports the end of its scan a moment after the reading.
+    if (!ended) {
+        session_.waitFor([](const Event& e) { return is(e, Event::Kind::scanning) && !e.flag; },
+                         2.0);
+    }
+    term_.ok("Trigger reading", typeAndId(reading->result));
+    term_.detail("owner contact  " + describeContact(reading->result));
+    return true;
+}
+
+bool DemoSteps::exportReadings() {
+    const std::size_t expected = session_.simReader()->config().storedReadings.size();
+    term_.status("Export", "asking the reader for its stored readings...");
+    session_.simReader()->exportReadings();
+    std::vector<std::vector<std::string>> rows;
+    while (rows.size() < expected) {
+        const double limit = rows.empty() ? session_.timeout() : kExportQuiet;
+        const auto wait = session_.waitFor(
+            [](const Event& e) { return is(e, Event::Kind::exportRecord); }, limit);
+        if (wait.status == WaitStatus::timedOut && !rows.empty()) break;
+        if (wait.status != WaitStatus::matched) {
+            return failedWait("Export", wait, "the stored readings");
+        }
+        const auto& result = wait.event.result;
+        const auto* xpdr = result && result->scan ? result->scan->xpdr.get() : nullptr;
+        rows.push_back({fmt::format("{}", wait.event.code), xpdr ? xpdr->typename_() : "-",
+                        xpdr ? xpdr->id : "-"});
+        term_.status("Export", fmt::format("{} of {} records...", rows.size(), expected));
+    }
+    if (rows.size() == expected) {
+        term_.ok("Export", fmt::format("{} stored readings", rows.size()));
+    } else {
+        term_.fail("Export",
+                   fmt::format("{} of {} stored readings arrived", rows.size(), expected));
+    }
+    term_.table({"#", "Type", "Identifier"}, rows);
+    return rows.size() == expected;
+}
+
+void DemoSteps::disconnect() {
+    bool reported = false;
+    session_.close([&](const Event& e) {
+        if (is(e, Event::Kind::disconnected) || is(e, Event::Kind::connectionFailed)) {
+            reported = true;
+        }
+    });
+    if (reported) {
+        term_.ok("Disconnected", "link closed");
+    } else {
+        term_.note("Disconnected", "the reader did not confirm in time");
+    }
+}
+
+}  // namespace orvex::cli

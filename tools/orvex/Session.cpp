@@ -1,0 +1,189 @@
+#include "Session.hpp"
+
+#include <chrono>
+
+#include <fmt/format.h>
+
+#include "Backend.hpp"
+#include "Describe.hpp"
+#include "reader/ReaderInterfaceFactory.hpp"
+
+namespace orvex::cli {
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+// How long closing waits for the reader to confirm the disconnection.
+constexpr double kDisconnectWait = 3.0;
+
+Clock::time_point deadlineAfter(double seconds) {
+    // Bounded, so that a huge timeout cannot overflow the clock.
+    const double bounded = std::min(seconds, 1.0e7);
+    return Clock::now() +
+           std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(bounded));
+}
+
+bool endsLink(const Event& event) {
+    return event.kind == Event::Kind::disconnected || event.kind == Event::Kind::connectionFailed ||
+           event.kind == Event::Kind::btError;
+}
+
+bool is(const Event& event, Event::Kind kind) {
+    return event.kind == kind;
+}
+
+}  // namespace
+
+Session::Session(SessionOptions options)
+    : options_(std::move(options)),
+      queue_(std::make_shared<EventQueue>()),
+      delegate_(std::make_shared<EventDelegate>(queue_)) {}
+
+Session::~Session() {
+    close();
+}
+
+std::unique_ptr<Session> Session::open(const SessionOptions& options, std::string& error) {
+    std::unique_ptr<Session> session(new Session(options));
+    if (options.sim) {
+        auto simPlatform = std::make_shared<sim::SimPlatform>(sim::Clock::realTime);
+        simPlatform->setMicroAppImage(options.simSetup.microAppImage);
+        if (options.simSetup.nearbyDevices) sim::addNearbyPeripherals(*simPlatform);
+        session->simReader_ =
+            sim::SimReader::attach(*simPlatform, options.simSetup.reader, options.simSetup.timing);
+        session->platform_ = simPlatform;
+        session->shutdown_ = [simPlatform] { simPlatform->shutdown(); };
+    } else {
+        auto backend = openBluetoothBackend(options.adapter, error);
+        if (!backend) return nullptr;
+        session->platform_ = std::move(backend->platform);
+        session->shutdown_ = std::move(backend->shutdown);
+    }
+    session->reader_ = detail::ReaderInterfaceFactory::make(session->platform_);
+    session->reader_->setDelegate(session->delegate_);
+    return session;
+}
+
+std::string Session::readerName() const {
+    return options_.sim ? options_.simSetup.reader.name : std::string();
+}
+
+void Session::track(const Event& event) {
+    switch (event.kind) {
+        case Event::Kind::connecting:
+            connecting_ = true;
+            break;
+        case Event::Kind::connected:
+            connecting_ = false;
+            connected_ = true;
+            break;
+        case Event::Kind::disconnected:
+        case Event::Kind::connectionFailed:
+            connecting_ = false;
+            connected_ = false;
+            break;
+        default:
+            break;
+    }
+}
+
+Wait Session::waitFor(const Match& match, double seconds, const Observer& observe) {
+    const auto deadline = deadlineAfter(seconds);
+    for (;;) {
+        auto event = queue_->next(deadline);
+        if (!event) {
+            return Wait{interruptRequested() ? WaitStatus::interrupted : WaitStatus::timedOut};
+        }
+        track(*event);
+        if (match && match(*event)) return Wait{WaitStatus::matched, std::move(*event)};
+        if (endsLink(*event)) return Wait{WaitStatus::linkLost, std::move(*event)};
+        if (observe) observe(*event);
+    }
+}
+
+Wait Session::waitFor(const Match& match, const Observer& observe) {
+    return waitFor(match, options_.timeout, observe);
+}
+
+std::string Session::explain(const Wait& wait, std::string_view awaited) const {
+    switch (wait.status) {
+        case WaitStatus::matched:
+            return {};
+        case WaitStatus::interrupted:
+            return "interrupted";
+        case WaitStatus::timedOut:
+            return fmt::format("timed out after {:g} s waiting for {}", options_.timeout, awaited);
+        case WaitStatus::linkLost:
+            break;
+    }
+    const Event& e = wait.event;
+    switch (e.kind) {
+        case Event::Kind::btError:
+            return "Bluetooth unusable: " + describe(static_cast<OrvexBluetoothError>(e.code));
+        case Event::Kind::connectionFailed:
+            return "connection failed: " + describe(static_cast<OrvexConnectionError>(e.code));
+        case Event::Kind::disconnected:
+            return "the reader disconnected: " +
+                   describe(static_cast<OrvexDisconnectionCause>(e.code));
+        default:
+            return "the link ended";
+    }
+}
+
+std::string Session::connect(const Observer& observe) {
+    reader_->initializeBluetooth();
+    auto wait = waitFor([](const Event& e) { return is(e, Event::Kind::btReady); }, observe);
+    if (wait.status != WaitStatus::matched) return explain(wait, "the Bluetooth adapter");
+    if (observe) observe(wait.event);
+
+    reader_->connectToReader();
+    wait = waitFor([](const Event& e) { return is(e, Event::Kind::connected); }, observe);
+    if (wait.status != WaitStatus::matched) return explain(wait, "the reader to connect");
+    if (observe) observe(wait.event);
+
+    wait = waitFor([](const Event& e) { return is(e, Event::Kind::version); }, observe);
+    if (wait.status != WaitStatus::matched) return explain(wait, "the reader's version");
+    if (observe) observe(wait.event);
+
+    // The micro-app check comes next and perhaps an upload; each step of it restarts the
+    // clock, so that only a stalled upload times out. The battery answer ends the setup.
+    for (;;) {
+        wait = waitFor(
+            [](const Event& e) {
+                return is(e, Event::Kind::battery) || is(e, Event::Kind::updateStarted) ||
+                       is(e, Event::Kind::sliceAccepted) || is(e, Event::Kind::updateEnded);
+            },
+            observe);
+        if (wait.status != WaitStatus::matched) return explain(wait, "the reader's battery level");
+        if (observe) observe(wait.event);
+        if (is(wait.event, Event::Kind::battery)) return {};
+    }
+}
+
+std::function<void(bool, OrvexContactStatus)> Session::contactCompletion() {
+    return delegate_->contactCompletion();
+}
+
+void Session::close(const Observer& observe) {
+    if (closed_ || !reader_) return;
+    closed_ = true;
+    if (connected_ || connecting_) {
+        reader_->disconnectFromReader();
+        // Not cut short by an interruption: a clean disconnection is what it asks for.
+        const auto deadline = deadlineAfter(connected_ ? kDisconnectWait : 0.5);
+        while (auto event = queue_->next(deadline, /*interruptible=*/false)) {
+            track(*event);
+            if (observe) observe(*event);
+            if (endsLink(*event)) break;
+        }
+    }
+    reader_->setDelegate(nullptr);
+    // The platform's threads stop before the link goes, so no callback runs into it.
+    if (shutdown_) shutdown_();
+    reader_.reset();
+    simReader_.reset();
+    platform_.reset();
+}
+
+}  // namespace orvex::cli

@@ -1,0 +1,158 @@
+// orvex watch: every reading, trigger reading, export record, scanning status and battery
+// report, one line each, until SIGINT or SIGTERM.
+
+#include "Watch.hpp"
+
+#include <ctime>
+#include <memory>
+#include <string>
+
+#include <fmt/format.h>
+#include <nlohmann/json.hpp>
+
+#include "Describe.hpp"
+#include "ReaderOptions.hpp"
+#include "Session.hpp"
+
+namespace orvex::cli {
+
+namespace {
+
+struct WatchArgs {
+    ReaderArgs reader;
+    double triggerEvery = 3.0;
+    bool simExport = false;
+};
+
+std::string clockTime() {
+    const std::time_t now = std::time(nullptr);
+    std::tm local{};
+    localtime_r(&now, &local);
+    char text[16];
+    std::strftime(text, sizeof text, "%H:%M:%S", &local);
+    return text;
+}
+
+class Printer {
+public:
+    explicit Printer(bool json) : json_(json) {}
+
+    void connected(const std::string& version) {
+        emit({{"event", "connected"}, {"version", version}}, fmt::format("connected  {}", version));
+    }
+
+    // Prints what a person or a program watching wants to see of `e`.
+    void event(const Event& e) {
+        switch (e.kind) {
+            case Event::Kind::reading:
+                // An FDX-B reading comes again with its contact; that one is printed.
+                if (!e.flag) reading("reading", e, {});
+                break;
+            case Event::Kind::exportRecord:
+                reading("export", e, e.code);
+                break;
+            case Event::Kind::scanning:
+                emit({{"event", "scanning"}, {"active", e.flag}},
+                     e.flag ? "scanning   started" : "scanning   ended");
+                break;
+            case Event::Kind::scanFailed:
+                emit({{"event", "scanFailed"}},
+                     "no reading (no tag in the field, or not an FDX-B tag)");
+                break;
+            case Event::Kind::battery:
+                emit({{"event", "battery"}, {"level", e.code}},
+                     fmt::format("battery    {}%", e.code));
+                break;
+            case Event::Kind::updateEnded: {
+                const auto status = static_cast<OrvexDeviceUpdateStatus>(e.code);
+                emit({{"event", "microAppUpdate"}, {"status", describe(status)}},
+                     fmt::format("micro app  {}", describe(status)));
+                break;
+            }
+            default:
+                break;
+        }
+    }
+
+private:
+    void reading(const char* kind, const Event& e, std::optional<long> number) {
+        nlohmann::ordered_json out{{"event", kind}};
+        if (number) out["number"] = *number;
+        out.update(readingJson(e.result));
+        std::string text = fmt::format("{:<10} ", kind);
+        if (number) text += fmt::format("#{} ", *number);
+        text += describeReading(e.result);
+        if (e.result && e.result->contact) text += "  contact " + describeContact(e.result);
+        emit(out, text);
+    }
+
+    void emit(const nlohmann::ordered_json& json, const std::string& text) {
+        if (json_) {
+            fmt::print("{}\n", json.dump());
+        } else {
+            fmt::print("{}  {}\n", clockTime(), text);
+        }
+        std::fflush(stdout);
+    }
+
+    bool json_;
+};
+
+int runWatch(const WatchArgs& args) {
+    Printer printer(args.reader.json);
+    std::string version;
+    int exitCode = 0;
+    auto session = connectReader("watch", args.reader, exitCode, [&](const Event& e) {
+        if (e.kind == Event::Kind::version) version = e.text;
+        if (e.kind == Event::Kind::battery || e.kind == Event::Kind::updateEnded) {
+            if (e.kind == Event::Kind::battery) printer.connected(version);
+            printer.event(e);
+        }
+    });
+    if (!session) return interruptRequested() ? 0 : exitCode;
+
+    const auto& simReader = session->simReader();
+    if (simReader && args.simExport) simReader->exportReadings();
+    const bool triggers = simReader && args.triggerEvery > 0;
+    bool textFormat = false;
+    for (;;) {
+        const auto wait = session->waitFor({}, triggers ? args.triggerEvery : 1.0e7,
+                                           [&](const Event& e) { printer.event(e); });
+        if (wait.status == WaitStatus::interrupted) return 0;
+        if (wait.status == WaitStatus::linkLost) {
+            return failedStep("watch", session->explain(wait, "the reader"));
+        }
+        if (triggers) {
+            // Alternate the two ways a reader sends a trigger reading.
+            simReader->triggerReading(textFormat ? sim::SimReadingFormat::text
+                                                 : sim::SimReadingFormat::packed);
+            textFormat = !textFormat;
+        }
+    }
+}
+
+}  // namespace
+
+void addWatchCommand(CLI::App& app, CommandContext& ctx) {
+    auto args = std::make_shared<WatchArgs>();
+    auto* watch = app.add_subcommand(
+        "watch",
+        "Print every reading, export record, scanning status and battery report until "
+        "interrupted (Ctrl-C)");
+    auto* sim = addReaderOptions(*watch, args->reader, /*json=*/true);
+    watch
+        ->add_option("--sim-trigger-every", args->triggerEvery,
+                     "Seconds between readings on the simulated reader's trigger (0: none)")
+        ->check(CLI::Range(0.0, 3600.0))
+        ->group("Simulated reader")
+        ->capture_default_str()
+        ->needs(sim);
+    watch
+        ->add_flag("--sim-export", args->simExport,
+                   "Have the simulated reader export its stored readings once connected")
+        ->group("Simulated reader")
+        ->needs(sim);
+    watch->callback([args, &ctx] { ctx.exitCode = runWatch(*args); });
+}
+
+}  // namespace orvex::cli
