@@ -13,7 +13,7 @@ namespace orvex::cli {
 namespace {
 
 // The contact the demo writes to the tag.
-constexpr std::string_view kNewPhone = "+31 20 555 0199";
+constexpr std::string_view kNewPhone = "+44 7946 0999";
 constexpr std::string_view kNewEmail = "NEW.OWNER@EXAMPLE.ORG";
 // How long the export may stay silent before it counts as finished.
 constexpr double kExportQuiet = 2.0;
@@ -81,13 +81,20 @@ void DemoSteps::onConnectEvent(const Event& e) {
         case Event::Kind::connected: {
             term_.ok("Discovery", fmt::format("{} devices nearby", devices_.size()));
             std::vector<std::string> names;
+            std::size_t unnamed = 0;
             for (const auto& name : devices_) {
-                names.push_back(name == session_.readerName() ? term_.cyan(name + " (reader)")
-                                                              : name);
+                if (name == detail::UNNAMED) {
+                    ++unnamed;
+                } else if (name == session_.readerName()) {
+                    names.push_back(term_.cyan(name + " (the reader)"));
+                } else {
+                    names.push_back(name);
+                }
             }
+            if (unnamed > 0) names.push_back(fmt::format("{} unnamed", unnamed));
             term_.detail(fmt::format("{}", fmt::join(names, ", ")));
             term_.ok("Connection", session_.readerName());
-            term_.detail(fmt::format("service {}, {} characteristics, handshake answered",
+            term_.detail(fmt::format("service {} · {} characteristics · handshake answered",
                                      fmt::join(services_, ", "), characteristics_));
             break;
         }

@@ -39,6 +39,8 @@ struct Event {
         contactWritten,    // writeContact() completion: flag = success, code = status
     };
 
+    explicit Event(Kind k = Kind::btReady) : kind(k) {}
+
     Kind kind;
     long code = 0;
     bool flag = false;

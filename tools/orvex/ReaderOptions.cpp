@@ -20,13 +20,13 @@ std::vector<CLI::Option*> addSimKnobs(CLI::App& command, SimKnobs& knobs, bool p
     options.push_back(command
                           .add_option("--notification-size", knobs.notificationSize,
                                       "Largest notification of the simulated reader, in bytes")
-                          ->check(CLI::Range(6, 512))
+                          ->check(numberFrom(6, 512))
                           ->group(group)
                           ->capture_default_str());
     options.push_back(command
                           .add_option("--delay", knobs.delay,
                                       "Seconds the simulated reader takes to answer a command")
-                          ->check(CLI::Range(0.0, 5.0))
+                          ->check(numberFrom(0, 5))
                           ->group(group)
                           ->capture_default_str());
     options.push_back(
@@ -34,7 +34,7 @@ std::vector<CLI::Option*> addSimKnobs(CLI::App& command, SimKnobs& knobs, bool p
             .add_option("--fault-rate", knobs.faultRate,
                         "Fraction of the simulated reader's answers that are dropped, doubled or "
                         "preceded by garbage")
-            ->check(CLI::Range(0.0, 1.0))
+            ->check(numberFrom(0, 1))
             ->group(group)
             ->capture_default_str());
     return options;
@@ -55,7 +55,7 @@ CLI::Option* addReaderOptions(CLI::App& command, ReaderArgs& args, bool json) {
     command.add_option("--adapter", args.adapter,
                        "Bluetooth adapter of a real reader, e.g. hci0 (default: the first one)");
     command.add_option("--timeout", args.timeout, "Longest wait, in seconds, for each step")
-        ->check(CLI::Range(0.1, 3600.0))
+        ->check(numberFrom(0.1, 3600))
         ->capture_default_str();
     if (json) command.add_flag("--json", args.json, "Print JSON instead of text");
     auto knobs = addSimKnobs(command, args.knobs, /*prefixed=*/true);
@@ -74,6 +74,18 @@ SessionOptions sessionOptions(const ReaderArgs& args) {
     applySimKnobs(args.knobs, options.simSetup.reader);
     if (args.simNoTag) options.simSetup.reader.tagInField.reset();
     return options;
+}
+
+CLI::Validator numberFrom(double low, double high) {
+    return CLI::Validator(
+        [low, high](std::string& text) -> std::string {
+            double value = 0;
+            if (!CLI::detail::lexical_cast(text, value) || !(value >= low && value <= high)) {
+                return fmt::format("must be a number from {:g} to {:g}", low, high);
+            }
+            return {};
+        },
+        fmt::format("{:g}..{:g}", low, high));
 }
 
 CLI::Validator tagIdValidator() {

@@ -44,6 +44,9 @@ CLI::Option* addReaderOptions(CLI::App& command, ReaderArgs& args, bool json);
 // The session the options describe.
 SessionOptions sessionOptions(const ReaderArgs& args);
 
+// A number from `low` to `high` ("must be a number from 0 to 5").
+CLI::Validator numberFrom(double low, double high);
+
 // Checks of a tag identifier ("999 000000012345"), a telephone text (optional "+" and up
 // to 12 digits or spaces) and an e-mail text (up to 25 letters, digits, spaces or "@._-+").
 CLI::Validator tagIdValidator();

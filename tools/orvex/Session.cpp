@@ -93,7 +93,8 @@ Wait Session::waitFor(const Match& match, double seconds, const Observer& observ
     for (;;) {
         auto event = queue_->next(deadline);
         if (!event) {
-            return Wait{interruptRequested() ? WaitStatus::interrupted : WaitStatus::timedOut};
+            return Wait{interruptRequested() ? WaitStatus::interrupted : WaitStatus::timedOut,
+                        Event()};
         }
         track(*event);
         if (match && match(*event)) return Wait{WaitStatus::matched, std::move(*event)};

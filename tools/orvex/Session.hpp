@@ -42,7 +42,7 @@ enum class WaitStatus { matched, timedOut, interrupted, linkLost };
 struct Wait {
     WaitStatus status = WaitStatus::timedOut;
     // The matched event, or for linkLost the event that ended the link.
-    Event event{Event::Kind::btReady};
+    Event event;
 };
 
 class Session {

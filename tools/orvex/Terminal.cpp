@@ -1,5 +1,6 @@
 #include "Terminal.hpp"
 
+#include <sys/ioctl.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -12,7 +13,7 @@ namespace orvex::cli {
 
 namespace {
 
-constexpr std::size_t kLabelWidth = 14;
+constexpr std::size_t kLabelWidth = 17;
 constexpr long kBarWidth = 28;
 constexpr std::string_view kIndent = "  ";
 
@@ -67,6 +68,12 @@ std::string Terminal::yellow(std::string_view text) const {
 }
 std::string Terminal::cyan(std::string_view text) const {
     return styled(fancy_, "36", text);
+}
+
+std::size_t Terminal::columns() const {
+    winsize size{};
+    if (ioctl(fileno(out_), TIOCGWINSZ, &size) == 0 && size.ws_col > 0) return size.ws_col;
+    return 80;
 }
 
 std::size_t Terminal::width(std::string_view text) {
@@ -134,7 +141,23 @@ void Terminal::note(std::string_view label, std::string_view detail) {
 void Terminal::detail(std::string_view text) {
     clearTransient();
     if (fancy_) {
-        fmt::print(out_, "{}  {}{}\n", kIndent, std::string(kLabelWidth, ' '), dim(text));
+        // Wrapped at spaces to the terminal's width, each line under the step's detail.
+        const std::string indent = std::string(kIndent) + std::string(kLabelWidth + 2, ' ');
+        const std::size_t room = std::max<std::size_t>(columns() - indent.size() - 1, 20);
+        std::string_view rest = text;
+        while (!rest.empty()) {
+            std::size_t cut = rest.size();
+            if (width(rest) > room) {
+                cut = 0;
+                for (std::size_t i = 0; i < rest.size(); ++i) {
+                    if (rest[i] == ' ' && width(rest.substr(0, i)) <= room) cut = i;
+                }
+                if (cut == 0) cut = rest.size();
+            }
+            fmt::print(out_, "{}{}\n", indent, dim(rest.substr(0, cut)));
+            rest = rest.substr(cut);
+            while (!rest.empty() && rest.front() == ' ') rest.remove_prefix(1);
+        }
     } else {
         fmt::print(out_, "     {}\n", text);
     }

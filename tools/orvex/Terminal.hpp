@@ -54,6 +54,8 @@ public:
     static std::size_t width(std::string_view text);
 
 private:
+    // The terminal's width (80 when unknown).
+    std::size_t columns() const;
     void step(std::string_view mark, std::string_view plainMark, std::string_view label,
               std::string_view detail);
     // Clears a transient line, if one is shown.

@@ -143,7 +143,7 @@ void addWatchCommand(CLI::App& app, CommandContext& ctx) {
     watch
         ->add_option("--sim-trigger-every", args->triggerEvery,
                      "Seconds between readings on the simulated reader's trigger (0: none)")
-        ->check(CLI::Range(0.0, 3600.0))
+        ->check(numberFrom(0, 3600))
         ->group("Simulated reader")
         ->capture_default_str()
         ->needs(sim);

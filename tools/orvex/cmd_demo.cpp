@@ -134,7 +134,7 @@ void addDemoCommand(CLI::App& app, CommandContext& ctx) {
         ->check(CLI::IsMember(kPartNames))
         ->capture_default_str();
     demo->add_option("--timeout", args->timeout, "Longest wait, in seconds, for each step")
-        ->check(CLI::Range(0.1, 3600.0))
+        ->check(numberFrom(0.1, 3600))
         ->capture_default_str();
     addSimKnobs(*demo, args->knobs, /*prefixed=*/false);
     demo->callback([args, &ctx] { ctx.exitCode = runDemo(*args); });
