@@ -68,10 +68,11 @@ void Link::centralManagerDidUpdateState(platform::ManagerState managerState) {
 // The adapter left the powered-on state under an established link. Timers and the
 // peripheral are kept, as the platform reports the end of the connection separately.
 void Link::lostLinkReport() {
+    // An interrupted upload is reported before the disconnection that ended it.
+    endInterruptedUpload();
     isConnected_.store(false);
     state = State::idle;
     report([](auto& d) { d.readerDisconnected(OrvexDisconnectionCause::bluetoothStatusChanged); });
-    endInterruptedUpload();
 }
 
 void Link::doConnectToReader() {
@@ -214,6 +215,8 @@ void Link::didDisconnect(const std::shared_ptr<platform::Peripheral>&) {
     msgCounter = 0;
     readerPeripheral.reset();
     readerCharacteristic.reset();
+    // An interrupted upload is reported before the disconnection that ended it.
+    endInterruptedUpload();
     if (isConnected_.load()) {
         isConnected_.store(false);
         report(
@@ -221,7 +224,6 @@ void Link::didDisconnect(const std::shared_ptr<platform::Peripheral>&) {
     } else {
         report([](auto& d) { d.connectionFailed(OrvexConnectionError::connectionOutOfState); });
     }
-    endInterruptedUpload();
     readBuffer.clear();
     state = State::idle;
 }
