@@ -35,8 +35,15 @@ if [ -f fuzz/CMakeLists.txt ]; then
     name=$(basename "$f")
     mkdir -p "build/fuzz/corpus-$name"
     echo "--- $name"
-    "$f" -max_total_time="${FUZZ_SECONDS:-60}" -print_final_stats=1 \
-      "build/fuzz/corpus-$name" "fuzz/corpus/${name#fuzz_}" 2>&1 | tail -n 5
+    # New inputs go to the build tree; a crashing input is saved there too, and shown.
+    if ! "$f" -max_total_time="${FUZZ_SECONDS:-60}" -print_final_stats=1 \
+        -artifact_prefix="build/fuzz/$name-" \
+        "build/fuzz/corpus-$name" "fuzz/corpus/${name#fuzz_}" >"build/fuzz/$name.log" 2>&1; then
+      tail -n 60 "build/fuzz/$name.log"
+      echo "$name found a failure (input saved as build/fuzz/$name-*)"
+      exit 1
+    fi
+    tail -n 5 "build/fuzz/$name.log"
   done
 fi
 echo "all suites passed"
