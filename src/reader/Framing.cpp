@@ -28,6 +28,7 @@ void Link::didUpdateValue(const std::shared_ptr<platform::Peripheral>& periphera
         return;
     }
     if (value.empty()) return;
+    heardFromReader = true;
     if (!isConnected_.load()) {
         handshakeAnswer(value);
         return;
@@ -52,6 +53,7 @@ void Link::handshakeAnswer(const Bytes& value) {
         state = State::idle;
         pingCounter = 0;
         msgCounter = 0;
+        silentTicks = 0;
         stopTimer(connectionTimer, false);
         report([](auto& d) { d.readerConnected(); });
         state = State::waitingForVersion;

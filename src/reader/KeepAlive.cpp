@@ -9,7 +9,12 @@ namespace orvex::detail {
 // Every WATCHDOG_INTERVAL seconds, and once when the characteristics become known. Ticks
 // that find an exchange outstanding are skipped and not counted.
 void Link::watchdog() {
-    if (state != State::idle) return;
+    if (state != State::idle) {
+        countSilentTick();
+        return;
+    }
+    silentTicks = 0;
+    heardFromReader = false;
     if (pingCounter > PING_LIMIT) {
         if (readerPeripheral) {
             cancelReaderConnection();  // the disconnection handling does the rest
@@ -25,6 +30,35 @@ void Link::watchdog() {
         writeData(BATTERY_DATA);
     } else {
         pingReader();
+    }
+}
+
+// Busy ticks are skipped, so a reader that stops answering would leave the link waiting
+// for ever with no ping counted. Instead, once the link has waited through more than
+// PING_LIMIT ticks in a row without a byte from the reader, it drops the connection, as
+// the ping limit does. Readings and contact operations have timers of their own.
+void Link::countSilentTick() {
+    switch (state) {
+        case State::idle:
+        case State::waitingForScan:
+        case State::waitingForContact:
+        case State::writingContact:
+            silentTicks = 0;
+            heardFromReader = false;
+            return;
+        default:
+            break;
+    }
+    if (!isConnected_.load()) return;
+    silentTicks = heardFromReader ? 0 : silentTicks + 1;
+    heardFromReader = false;
+    if (silentTicks <= PING_LIMIT) return;
+    silentTicks = 0;
+    if (readerPeripheral) {
+        cancelReaderConnection();  // the disconnection handling does the rest
+    } else {
+        isConnected_.store(false);
+        state = State::idle;
     }
 }
 

@@ -213,6 +213,7 @@ void Link::cancelReaderConnection() {
 void Link::didDisconnect(const std::shared_ptr<platform::Peripheral>&) {
     stopTimer(watchdogTimer, true);
     msgCounter = 0;
+    silentTicks = 0;
     readerPeripheral.reset();
     readerCharacteristic.reset();
     // An interrupted upload is reported before the disconnection that ended it.

@@ -115,6 +115,9 @@ private:
 
     // KeepAlive.cpp
     void watchdog();
+    // A tick that found the link busy: drops a connected reader that has been silent for
+    // too long while the link waits for its answer.
+    void countSilentTick();
     void pingReader();
     void handleVersion();
     void handleBattery();
@@ -159,6 +162,10 @@ private:
     Bytes readBuffer;
     long pingCounter = 0;
     long msgCounter = 0;
+    // Watchdog ticks in a row that found the link waiting for the reader with nothing heard
+    // from it since the tick before; past PING_LIMIT the link is dropped.
+    long silentTicks = 0;
+    bool heardFromReader = false;
     std::optional<ScanResult> currentScan;
 
     std::shared_ptr<platform::Timer> connectionTimer;
