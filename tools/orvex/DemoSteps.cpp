@@ -1,6 +1,7 @@
 #include "DemoSteps.hpp"
 
 #include <algorithm>
+#include <map>
 #include <thread>
 
 #include <fmt/format.h>
@@ -17,6 +18,8 @@ constexpr std::string_view kNewPhone = "+44 7946 0999";
 constexpr std::string_view kNewEmail = "NEW.OWNER@EXAMPLE.ORG";
 // How long the export may stay silent before it counts as finished.
 constexpr double kExportQuiet = 2.0;
+// How long after the end of the reader's own scan its reading may still arrive.
+constexpr double kTriggerGrace = 1.0;
 
 bool is(const Event& e, Event::Kind kind) {
     return e.kind == kind;
@@ -56,7 +59,11 @@ void DemoSteps::pause() const {
 
 bool DemoSteps::failedWait(const std::string& label, const Wait& wait, std::string_view awaited) {
     linkLost_ = wait.status == WaitStatus::linkLost || wait.status == WaitStatus::interrupted;
-    term_.fail(label, session_.explain(wait, awaited));
+    if (wait.status == WaitStatus::interrupted) {
+        term_.note(label, "interrupted");
+    } else {
+        term_.fail(label, session_.explain(wait, awaited));
+    }
     return false;
 }
 
@@ -112,10 +119,10 @@ void DemoSteps::onConnectEvent(const Event& e) {
         case Event::Kind::updateEnded: {
             const auto status = static_cast<OrvexDeviceUpdateStatus>(e.code);
             if (status == OrvexDeviceUpdateStatus::successful) {
-                updated_ = true;
                 term_.ok("Micro app", fmt::format("updated: {} slices of 80 bytes in {:.1f} s",
                                                   slices_, secondsSince(updateStart_)));
             } else {
+                updateFailed_ = true;
                 term_.fail("Micro app", describe(status));
             }
             break;
@@ -206,35 +213,47 @@ bool DemoSteps::writeContact() {
 }
 
 bool DemoSteps::trigger() {
-    term_.status("Trigger", "pressing the reader's trigger...");
+    const std::string label = "Trigger reading";
+    term_.status(label, "pressing the reader's trigger...");
     session_.simReader()->triggerReading();
-    bool ended = false;
-    const auto observe = [&](const Event& e) {
-        if (is(e, Event::Kind::scanning) && !e.flag) ended = true;
-    };
+    bool pending = false;  // the reading came and its contact is being read
+    bool ended = false;    // the reader reported the end of its scan
     std::optional<Event> reading;
-    for (;;) {
+    while (!reading) {
+        // Once the reader's scan has ended, a reading that has not begun is lost.
+        const bool lost = ended && !pending;
         const auto wait = session_.waitFor(
             [](const Event& e) {
-                return (is(e, Event::Kind::reading) && !e.flag) || is(e, Event::Kind::scanFailed);
+                return is(e, Event::Kind::reading) || is(e, Event::Kind::scanFailed) ||
+                       is(e, Event::Kind::scanning);
             },
-            observe);
-        if (wait.status != WaitStatus::matched) {
-            return failedWait("Trigger reading", wait, "the trigger reading");
-        }
-        if (is(wait.event, Event::Kind::scanFailed)) {
-            term_.fail("Trigger reading", "no reading (no tag in the field, or not FDX-B)");
+            lost ? kTriggerGrace : session_.timeout());
+        if (wait.status == WaitStatus::timedOut && lost) {
+            term_.fail(label, "the reader's scan ended without a reading");
             return false;
         }
-        reading = wait.event;
-        break;
+        if (wait.status != WaitStatus::matched) {
+            return failedWait(label, wait, "the trigger reading");
+        }
+        const Event& e = wait.event;
+        if (is(e, Event::Kind::scanning)) {
+            ended = ended || !e.flag;
+        } else if (is(e, Event::Kind::scanFailed)) {
+            term_.fail(label, "no reading (no tag in the field, or not an FDX-B tag)");
+            return false;
+        } else if (e.flag) {
+            pending = true;
+            term_.status(label, typeAndId(e.result) + "  reading the owner contact...");
+        } else {
+            reading = e;
+        }
     }
     // The reader reports the end of its scan a moment after the reading.
     if (!ended) {
         session_.waitFor([](const Event& e) { return is(e, Event::Kind::scanning) && !e.flag; },
-                         2.0);
+                         kTriggerGrace * 2);
     }
-    term_.ok("Trigger reading", typeAndId(reading->result));
+    term_.ok(label, typeAndId(reading->result));
     term_.detail("owner contact  " + describeContact(reading->result));
     return true;
 }
@@ -243,21 +262,24 @@ bool DemoSteps::exportReadings() {
     const std::size_t expected = session_.simReader()->config().storedReadings.size();
     term_.status("Export", "asking the reader for its stored readings...");
     session_.simReader()->exportReadings();
-    std::vector<std::vector<std::string>> rows;
-    while (rows.size() < expected) {
-        const double limit = rows.empty() ? session_.timeout() : kExportQuiet;
+    // Keyed by record number: a record the reader sent twice is shown once.
+    std::map<long, std::vector<std::string>> records;
+    while (records.size() < expected) {
+        const double limit = records.empty() ? session_.timeout() : kExportQuiet;
         const auto wait = session_.waitFor(
             [](const Event& e) { return is(e, Event::Kind::exportRecord); }, limit);
-        if (wait.status == WaitStatus::timedOut && !rows.empty()) break;
+        if (wait.status == WaitStatus::timedOut && !records.empty()) break;
         if (wait.status != WaitStatus::matched) {
             return failedWait("Export", wait, "the stored readings");
         }
         const auto& result = wait.event.result;
         const auto* xpdr = result && result->scan ? result->scan->xpdr.get() : nullptr;
-        rows.push_back({fmt::format("{}", wait.event.code), xpdr ? xpdr->typename_() : "-",
-                        xpdr ? xpdr->id : "-"});
-        term_.status("Export", fmt::format("{} of {} records...", rows.size(), expected));
+        records[wait.event.code] = {fmt::format("{}", wait.event.code),
+                                    xpdr ? xpdr->typename_() : "-", xpdr ? xpdr->id : "-"};
+        term_.status("Export", fmt::format("{} of {} records...", records.size(), expected));
     }
+    std::vector<std::vector<std::string>> rows;
+    for (auto& [number, row] : records) rows.push_back(std::move(row));
     if (rows.size() == expected) {
         term_.ok("Export", fmt::format("{} stored readings", rows.size()));
     } else {

@@ -31,8 +31,10 @@ public:
     DemoSteps(Session& session, Terminal& term, const DemoParts& parts)
         : session_(session), term_(term), parts_(parts) {}
 
-    // Each returns false when the demo cannot go on.
+    // Returns false when the demo cannot go on.
     bool connect();
+    // Whether the micro-app update (part of the connection) failed.
+    bool updateFailed() const { return updateFailed_; }
     // Each returns false when the step failed (the demo may go on).
     bool scan();
     bool writeContact();
@@ -65,7 +67,7 @@ private:
     // The micro-app upload under way.
     long slices_ = 0;
     std::chrono::steady_clock::time_point updateStart_;
-    bool updated_ = false;
+    bool updateFailed_ = false;
     // The tag of the host-started reading.
     std::string tagId_;
 };

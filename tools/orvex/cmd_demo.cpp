@@ -26,7 +26,9 @@ const std::vector<std::string> kPartNames{"update", "battery", "scan",
 struct DemoArgs {
     SimKnobs knobs;
     std::vector<std::string> parts = kPartNames;
-    double timeout = 30.0;
+    // Just longer than the link's own 21-second scan and contact timers, so that a lost
+    // answer shows as the link reports it.
+    double timeout = 25.0;
 };
 
 DemoParts pickParts(const std::vector<std::string>& names) {
@@ -95,6 +97,7 @@ int runDemo(const DemoArgs& args) {
             if (steps.linkLost()) break;
         }
     }
+    allGood = allGood && !steps.updateFailed();
     if (!steps.linkLost()) {
         steps.pause();
         steps.disconnect();
@@ -111,7 +114,9 @@ int runDemo(const DemoArgs& args) {
         allGood ? fmt::format("Done in {:.1f} s.", seconds)
                 : fmt::format("Finished in {:.1f} s, with failed steps.", seconds);
     if (term.fancy()) {
-        term.line(fmt::format("\n  {}\n", allGood ? term.green(summary) : term.red(summary)));
+        term.line(fmt::format("\n  {}\n  {}\n", allGood ? term.green(summary) : term.red(summary),
+                              term.dim("Next: orvex watch --sim, orvex scan --sim --json, "
+                                       "orvex --help")));
     } else {
         term.line(summary);
     }
