@@ -118,6 +118,7 @@ TEST(CliReader, BadArgumentsAreOneLineAndExitTwo) {
         {"email with a comma", write(5, "a,b@c")},
         {"missing --email", sim({"write-contact", "--tag", "999 000000012345", "--phone", "1"})},
         {"knob without --sim", {"scan", "--delay", "0.1"}},
+        {"adapter with --sim", sim({"scan", "--adapter", "hci0"})},
         {"delay out of range", sim({"scan", "--delay", "9"})},
         {"notification size", sim({"info", "--notification-size", "3"})},
         {"timeout zero", sim({"info", "--timeout", "0"})},

@@ -52,8 +52,10 @@ void applySimKnobs(const SimKnobs& knobs, sim::SimReaderConfig& config) {
 CLI::Option* addReaderOptions(CLI::App& command, ReaderArgs& args, bool json) {
     auto* sim =
         command.add_flag("--sim", args.sim, "Use the simulated reader instead of a real one");
-    command.add_option("--adapter", args.adapter,
-                       "Bluetooth adapter of a real reader, e.g. hci0 (default: the first one)");
+    command
+        .add_option("--adapter", args.adapter,
+                    "Bluetooth adapter of a real reader, e.g. hci0 (default: the first one)")
+        ->excludes(sim);
     command.add_option("--timeout", args.timeout, "Longest wait, in seconds, for each step")
         ->check(numberFrom(0.1, 3600))
         ->capture_default_str();
