@@ -36,7 +36,8 @@ void Link::watchdog() {
 // Busy ticks are skipped, so a reader that stops answering would leave the link waiting
 // for ever with no ping counted. Instead, once the link has waited through more than
 // PING_LIMIT ticks in a row without a byte from the reader, it drops the connection, as
-// the ping limit does. Readings and contact operations have timers of their own.
+// the ping limit does; a message left half-received is dropped instead and the link goes
+// back to idle. Readings and contact operations have timers of their own.
 void Link::countSilentTick() {
     switch (state) {
         case State::idle:
@@ -54,6 +55,19 @@ void Link::countSilentTick() {
     heardFromReader = false;
     if (silentTicks <= PING_LIMIT) return;
     silentTicks = 0;
+    switch (state) {
+        case State::receivingScan:
+        case State::receivingExport:
+        case State::receivingContact:
+        case State::incomingScan:
+            // A message that stopped half-way will not be completed: drop it and go back
+            // to idle, where the pings tell whether the reader is still there.
+            readBuffer.clear();
+            state = State::idle;
+            return;
+        default:
+            break;
+    }
     if (readerPeripheral) {
         cancelReaderConnection();  // the disconnection handling does the rest
     } else {
