@@ -37,11 +37,17 @@ TEST_P(WholeSession, RunsFromConnectionToDisconnection) {
     EXPECT_EQ(host.events(), (std::vector<std::string>{"btReader", "connecting", "readerConnected",
                                                        "version KX100-M 2.4.1", "battery 89"}));
     EXPECT_TRUE(s.link().isConnected());
+    ASSERT_TRUE(s.reader().peripheral());
+    EXPECT_EQ(s.reader().peripheral()->name(), "KX-BT4 SIM");
     const auto detected = host.detected();
     EXPECT_NE(std::find(detected.begin(), detected.end(), "--DETECTED DEVICES-- KX-BT4 SIM"),
               detected.end());
     EXPECT_NE(std::find(detected.begin(), detected.end(), "--DETECTED DEVICES-- unnamed"),
               detected.end());
+    // A name holding a reader name fragment in lower case is passed over.
+    EXPECT_NE(
+        std::find(detected.begin(), detected.end(), "--DETECTED DEVICES-- kx-bt4 charging dock"),
+        detected.end());
 
     host.clear();
     s.link().scan();
@@ -153,6 +159,33 @@ TEST(Session, RunsOnTheWallClockToo) {
     EXPECT_GE(s.reader().framesReceived(), 6u);
     s.link().disconnectFromReader();
     ASSERT_TRUE(s.runUntil([&] { return s.host().countPrefix("readerDisconnected") == 1; }, 20));
+}
+
+}  // namespace
+
+namespace {
+
+// The reader drops the connection when the version request (its second frame, after the
+// handshake ping) arrives; the next connection runs normally.
+TEST(Session, ReaderDroppingTheConnectionDuringSetUp) {
+    SimReaderConfig config;
+    config.faults.disconnectAtFrame = 2;
+    Session s(config);
+    s.link().initializeBluetooth();
+    ASSERT_TRUE(s.runUntil([&] { return s.host().count("btReader") == 1; }, 5));
+    s.link().connectToReader();
+    ASSERT_TRUE(s.runUntil([&] { return s.host().countPrefix("readerDisconnected") == 1; }, 30));
+    s.run(15.0);
+    EXPECT_EQ(s.host().events(),
+              (std::vector<std::string>{"btReader", "connecting", "readerConnected",
+                                        "readerDisconnected connectionInterrupted"}));
+    EXPECT_EQ(s.reader().recentFrames(), (std::vector<std::vector<std::uint8_t>>{{}, {0x07}}));
+
+    s.host().clear();
+    s.link().connectToReader();
+    ASSERT_TRUE(s.runUntil([&] { return s.host().countPrefix("battery") == 1; }, 30));
+    EXPECT_EQ(s.host().events(), (std::vector<std::string>{"connecting", "readerConnected",
+                                                           "version KX100-M 2.4.1", "battery 89"}));
 }
 
 }  // namespace

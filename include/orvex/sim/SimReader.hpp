@@ -142,7 +142,10 @@ public:
     // A reading on the reader's own trigger: status "B", the reading of the tag in the field
     // (if any) in `format`, status "E". The reading is added to the stored readings.
     void triggerReading(SimReadingFormat format = SimReadingFormat::packed);
-    // Sends every stored reading as an export record, numbered from 1.
+    // Sends every stored reading as a 37-byte export record: AA, the record number as three
+    // zero-padded ASCII digits ("001"; counted from 1 and taken modulo 1000, so the 1000th
+    // record says "000"), two zero bytes, then the 31-byte text record of the reading. Each
+    // record starts a notification of its own.
     void exportReadings();
     // Puts tag `index` of the configuration into the field, or empties the field.
     void setTagInField(std::optional<std::size_t> index);
