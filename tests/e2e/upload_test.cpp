@@ -71,9 +71,7 @@ TEST(Upload, WithoutAnImageNothingIsUploaded) {
     EXPECT_FALSE(s.reader().microAppCurrent());
 }
 
-// Disabled until the link reports the ended upload before the disconnection: today it
-// reports readerDisconnected first and endUpdate(failed) right after it.
-TEST(Upload, DISABLED_DisconnectionInTheMiddleEndsTheUploadBeforeTheDisconnectionReport) {
+TEST(Upload, DisconnectionInTheMiddleEndsTheUploadBeforeTheDisconnectionReport) {
     SimReaderConfig config = outdated(244);
     config.faults.disconnectAtSlice = 10;
     Session s(config);
