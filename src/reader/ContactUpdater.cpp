@@ -59,6 +59,10 @@ void ContactUpdater::handleMessage(const Bytes& data) {
             return;
     }
 
+    // A lone 80 is the reader's answer to a keep-alive ping sent just before the write
+    // took the link over, not the start of the scan answer.
+    if (readBuffer.empty() && data.size() == 1 && data[0] == code::ack) return;
+
     // An answer that does not open with 88 can never complete: it is kept as it is (not
     // grown) until the scan-phase timer runs out.
     if (readBuffer.empty() || readBuffer[0] == code::requestedScan) {

@@ -7,8 +7,14 @@
 namespace orvex::detail {
 
 // Every WATCHDOG_INTERVAL seconds, and once when the characteristics become known. Ticks
-// that find an exchange outstanding are skipped and not counted.
+// that find another exchange outstanding are skipped and not counted.
 void Link::watchdog() {
+    // A ping or battery request still unanswered a whole interval later was lost. The tick
+    // goes on as an idle one, so the ping stays counted and a reader that has gone silent
+    // reaches the ping limit instead of leaving the link waiting for ever.
+    if (isConnected_.load() && (state == State::pingSent || state == State::waitingForBattery)) {
+        state = State::idle;
+    }
     if (state != State::idle) {
         countSilentTick();
         return;
