@@ -56,7 +56,8 @@ public:
     // ("999 000000012345" form). `completion` runs once on the main executor with the
     // outcome. Without a connected reader nothing happens and the completion is not called.
     // While one write is under way a second one is refused: its completion gets
-    // (false, protocolError) and the first write goes on undisturbed.
+    // (false, protocolError) and the first write goes on undisturbed. A write asked for
+    // during a micro-app upload is refused the same way.
     void writeContact(std::string name, std::string phone, std::string xpdrId,
                       std::function<void(bool, OrvexContactStatus)> completion);
 

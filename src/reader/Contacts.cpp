@@ -71,8 +71,9 @@ void Link::doWriteContact(std::string name, std::string phone, std::string xpdrI
             [completion, success, status] { completion(success, status); });
     };
 
-    // One write at a time: a second one is refused and the first goes on undisturbed.
-    if (contactUpdater) {
+    // One write at a time: a second one is refused and the first goes on undisturbed. An
+    // upload owns the link (and the reader is locked) until it ends: refused as well.
+    if (contactUpdater || readerUpdater) {
         deliver(false, OrvexContactStatus::protocolError);
         return;
     }
