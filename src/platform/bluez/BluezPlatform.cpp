@@ -1,0 +1,103 @@
+#include "platform/bluez/BluezPlatform.hpp"
+
+#include <fstream>
+#include <iterator>
+
+#include <sdbus-c++/sdbus-c++.h>
+
+#include "platform/bluez/Central.hpp"
+#include "platform/bluez/TaskLoop.hpp"
+#include "platform/bluez/Values.hpp"
+
+namespace orvex::detail {
+
+namespace {
+
+class BluezPlatform : public platform::Platform {
+public:
+    explicit BluezPlatform(BluezOptions options)
+        : options_(std::move(options)),
+          linkQueue_(std::make_shared<TaskLoop>("orvex-link")),
+          main_(std::make_shared<TaskLoop>("orvex-main")) {}
+
+    std::shared_ptr<platform::CentralManager> createCentralManager(
+        std::weak_ptr<platform::CentralManagerDelegate> delegate) override {
+        return bluez::Central::create(linkQueue_, options_, std::move(delegate));
+    }
+
+    platform::Executor& linkQueue() override { return *linkQueue_; }
+    platform::Executor& mainExecutor() override { return *main_; }
+
+    std::shared_ptr<platform::Timer> scheduleTimer(double seconds, bool repeats,
+                                                   std::function<void()> action) override {
+        const auto interval = std::chrono::duration_cast<std::chrono::steady_clock::duration>(
+            std::chrono::duration<double>(seconds < 0 ? 0 : seconds));
+        return linkQueue_->schedule(interval, repeats, std::move(action));
+    }
+
+    double now() const override {
+        return std::chrono::duration<double>(std::chrono::system_clock::now().time_since_epoch())
+            .count();
+    }
+
+    std::optional<platform::Bytes> microAppImage() override {
+        if (!options_.microAppImagePath) return std::nullopt;
+        std::ifstream in(*options_.microAppImagePath, std::ios::binary);
+        if (!in) return std::nullopt;
+        platform::Bytes bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+        if (in.bad()) return std::nullopt;
+        return bytes;
+    }
+
+private:
+    BluezOptions options_;
+    std::shared_ptr<TaskLoop> linkQueue_;
+    std::shared_ptr<TaskLoop> main_;
+};
+
+}  // namespace
+
+std::shared_ptr<platform::Platform> makeBluezPlatform(BluezOptions options) {
+    return std::make_shared<BluezPlatform>(std::move(options));
+}
+
+BluezCheck checkBluez(const BluezOptions& options, std::chrono::milliseconds timeout) {
+    using namespace bluez;
+    std::unique_ptr<sdbus::IConnection> connection;
+    try {
+        if (options.busAddress && !options.busAddress->empty()) {
+            connection = sdbus::createSessionBusConnectionWithAddress(*options.busAddress);
+        } else {
+            connection = sdbus::createSystemBusConnection();
+        }
+    } catch (const sdbus::Error& e) {
+        return {BluezAvailability::noBus, "cannot reach the system D-Bus: " + e.getMessage()};
+    }
+    DbusTree raw;
+    try {
+        auto proxy = sdbus::createProxy(*connection, SERVICE, "/");
+        proxy->callMethod("GetManagedObjects")
+            .onInterface(OBJECT_MANAGER)
+            .withTimeout(timeout)
+            .storeResultsTo(raw);
+    } catch (const sdbus::Error& e) {
+        if (e.getName() == "org.freedesktop.DBus.Error.AccessDenied") {
+            return {BluezAvailability::unauthorized, "not allowed to talk to BlueZ (org.bluez)"};
+        }
+        if (e.getName() == "org.freedesktop.DBus.Error.NoReply") {
+            return {BluezAvailability::noBluez, "BlueZ (org.bluez) does not answer"};
+        }
+        return {BluezAvailability::noBluez, "BlueZ (org.bluez) is not running"};
+    }
+    const auto tree = toTree(raw);
+    for (const auto& [path, interfaces] : tree) {
+        if (!interfaces.count(ADAPTER)) continue;
+        if (options.adapter.empty() || path == "/org/bluez/" + options.adapter) {
+            return {BluezAvailability::ready, "BlueZ adapter " + path.substr(path.rfind('/') + 1)};
+        }
+    }
+    if (options.adapter.empty()) return {BluezAvailability::noAdapter, "no Bluetooth adapter"};
+    return {BluezAvailability::noAdapter, "no Bluetooth adapter " + options.adapter};
+}
+
+}  // namespace orvex::detail

@@ -1,0 +1,71 @@
+#include "platform/bluez/BusLoop.hpp"
+
+#include <poll.h>
+#include <sys/eventfd.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdint>
+#include <exception>
+
+namespace orvex::detail {
+
+BusLoop::BusLoop(sdbus::IConnection& connection) : connection_(connection) {
+    wakeFd_ = ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
+}
+
+BusLoop::~BusLoop() {
+    stop();
+    if (wakeFd_ >= 0) ::close(wakeFd_);
+}
+
+void BusLoop::start(std::function<void()> onClosed) {
+    if (thread_.joinable()) return;
+    onClosed_ = std::move(onClosed);
+    thread_ = std::thread([this] { run(); });
+}
+
+void BusLoop::stop() {
+    stopping_ = true;
+    wake();
+    if (thread_.joinable() && !isCurrent()) thread_.join();
+}
+
+void BusLoop::wake() {
+    if (wakeFd_ < 0) return;
+    std::uint64_t one = 1;
+    ssize_t r;
+    do {
+        r = ::write(wakeFd_, &one, sizeof one);
+    } while (r < 0 && errno == EINTR);
+}
+
+void BusLoop::run() {
+    try {
+        while (!stopping_) {
+            // Dispatch everything already read (also what other threads' calls left queued).
+            while (!stopping_ && connection_.processPendingRequest()) {
+            }
+            if (stopping_) break;
+            auto data = connection_.getEventLoopPollData();
+            pollfd fds[2] = {{data.fd, static_cast<short>(data.events), 0}, {wakeFd_, POLLIN, 0}};
+            int r = ::poll(fds, 2, data.getPollTimeout());
+            if (r < 0 && errno != EINTR) break;
+            if (fds[1].revents & POLLIN) {
+                std::uint64_t count;
+                (void)!::read(wakeFd_, &count, sizeof count);
+            }
+        }
+    } catch (...) {
+        // The connection broke (the bus went away) or sd-bus failed: the loop ends here.
+        closed_ = true;
+        if (!stopping_ && onClosed_) {
+            try {
+                onClosed_();
+            } catch (...) {
+            }
+        }
+    }
+}
+
+}  // namespace orvex::detail

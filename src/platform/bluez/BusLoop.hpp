@@ -1,0 +1,43 @@
+#pragma once
+
+#include <atomic>
+#include <functional>
+#include <memory>
+#include <thread>
+
+#include <sdbus-c++/IConnection.h>
+
+namespace orvex::detail {
+
+// Runs the event loop of one sdbus-c++ connection on its own thread.
+//
+// sdbus-c++'s own loop thread throws out of the thread (and ends the process) when the bus
+// goes away; this loop catches that, calls `onClosed` once and ends. Calls and signals
+// issued from other threads should be followed by wake(), so the loop picks up new
+// timeouts and queued output at once.
+class BusLoop {
+public:
+    explicit BusLoop(sdbus::IConnection& connection);
+    ~BusLoop();  // stops the loop (bounded: the loop never blocks on anything but poll)
+    BusLoop(const BusLoop&) = delete;
+    BusLoop& operator=(const BusLoop&) = delete;
+
+    // Starts the loop thread; `onClosed` runs on it once if the connection breaks.
+    void start(std::function<void()> onClosed);
+    void stop();
+    void wake();
+    bool isClosed() const { return closed_.load(); }
+    bool isCurrent() const { return thread_.get_id() == std::this_thread::get_id(); }
+
+private:
+    void run();
+
+    sdbus::IConnection& connection_;
+    int wakeFd_ = -1;
+    std::atomic<bool> stopping_{false};
+    std::atomic<bool> closed_{false};
+    std::function<void()> onClosed_;
+    std::thread thread_;
+};
+
+}  // namespace orvex::detail

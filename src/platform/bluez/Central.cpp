@@ -1,0 +1,432 @@
+#include "platform/bluez/Central.hpp"
+
+#include <algorithm>
+
+namespace orvex::detail::bluez {
+
+using platform::ManagerState;
+
+namespace {
+
+bool isAccessDenied(const std::string& errorName) {
+    return errorName == "org.freedesktop.DBus.Error.AccessDenied" ||
+           errorName == "org.bluez.Error.NotPermitted" || errorName == "org.bluez.Error.NotAuthorized";
+}
+
+}  // namespace
+
+// --- Device ------------------------------------------------------------------------------
+
+std::optional<std::string> Device::name() const {
+    std::lock_guard lock(mutex_);
+    return name_;
+}
+
+void Device::setName(std::optional<std::string> name) {
+    std::lock_guard lock(mutex_);
+    name_ = std::move(name);
+}
+
+void Device::setDelegate(std::weak_ptr<platform::PeripheralDelegate> delegate) {
+    std::lock_guard lock(mutex_);
+    delegate_ = std::move(delegate);
+}
+
+std::shared_ptr<platform::PeripheralDelegate> Device::delegate() const {
+    std::lock_guard lock(mutex_);
+    return delegate_.lock();
+}
+
+void Device::discoverServices(const std::vector<platform::Uuid>& services) {
+    if (auto c = central_.lock()) {
+        c->onQueue([self = shared_from_this(), services](Central& central) {
+            central.discoverServices(self, services);
+        });
+    }
+}
+
+void Device::discoverCharacteristics(const std::vector<platform::Uuid>& characteristics,
+                                     const std::shared_ptr<platform::Service>& service) {
+    if (auto c = central_.lock()) {
+        c->onQueue([self = shared_from_this(), characteristics, service](Central& central) {
+            central.discoverCharacteristics(self, characteristics, service);
+        });
+    }
+}
+
+void Device::setNotifyValue(bool enabled,
+                            const std::shared_ptr<platform::Characteristic>& characteristic) {
+    if (auto c = central_.lock()) {
+        c->onQueue([self = shared_from_this(), enabled, characteristic](Central& central) {
+            central.setNotify(self, enabled, characteristic);
+        });
+    }
+}
+
+void Device::writeValue(const Bytes& data,
+                        const std::shared_ptr<platform::Characteristic>& characteristic,
+                        platform::WriteType type) {
+    if (auto c = central_.lock()) {
+        c->onQueue([self = shared_from_this(), data, characteristic, type](Central& central) {
+            central.write(self, data, characteristic, type);
+        });
+    }
+}
+
+// --- Central: set-up, bus events, adapter state --------------------------------------------
+
+std::shared_ptr<Central> Central::create(std::shared_ptr<TaskLoop> queue, BluezOptions options,
+                                         std::weak_ptr<platform::CentralManagerDelegate> delegate) {
+    auto central = std::make_shared<Central>(std::move(queue), std::move(options), std::move(delegate));
+    central->start();
+    return central;
+}
+
+Central::Central(std::shared_ptr<TaskLoop> queue, BluezOptions options,
+                 std::weak_ptr<platform::CentralManagerDelegate> delegate)
+    : queue_(std::move(queue)), options_(std::move(options)), delegate_(std::move(delegate)) {}
+
+Central::~Central() {
+    // Leave no connection of ours behind; the call is sent, not awaited.
+    if (bus_ && !bus_->isClosed()) {
+        for (auto& [path, device] : devices_) {
+            if (device->link == Device::Link::idle) continue;
+            bus_->call(path, DEVICE, "Disconnect", nullptr, options_.callTimeout, nullptr);
+        }
+    }
+    if (graceTimer_) graceTimer_->invalidate();
+    for (auto& [path, device] : devices_) {
+        if (device->resolveTimer) device->resolveTimer->invalidate();
+    }
+    bus_.reset();  // stops the bus thread before anything it hands on to goes away
+}
+
+void Central::post(std::function<void(Central&)> f) {
+    queue_->post([weak = weak_from_this(), f = std::move(f)] {
+        if (auto self = weak.lock()) f(*self);
+    });
+}
+
+void Central::onQueue(std::function<void(Central&)> f) {
+    if (queue_->isCurrent()) {
+        f(*this);
+    } else {
+        post(std::move(f));
+    }
+}
+
+void Central::start() {
+    auto* queue = queue_.get();
+    auto sink = [queue, weak = weak_from_this()](BusEvent event) {
+        queue->post([weak, event = std::move(event)]() mutable {
+            if (auto self = weak.lock()) self->onEvent(std::move(event));
+        });
+    };
+    try {
+        bus_ = BusClient::open(options_.busAddress, std::move(sink));
+        bus_->start();
+        readTree();
+    } catch (const sdbus::Error& e) {
+        const auto state = isAccessDenied(e.getName()) ? ManagerState::unauthorized
+                                                       : ManagerState::unsupported;
+        post([state](Central& c) { c.setState(state); });
+    } catch (const std::exception&) {
+        post([](Central& c) { c.setState(ManagerState::unsupported); });
+    }
+}
+
+void Central::call(const std::string& path, const std::string& interface, const std::string& method,
+                   std::function<void(sdbus::MethodCall&)> arguments,
+                   std::chrono::milliseconds timeout,
+                   std::function<void(Central&, const CallError*)> done) {
+    auto* queue = queue_.get();
+    auto handler = [queue, weak = weak_from_this(), done = std::move(done)](
+                       sdbus::MethodReply*, const CallError* error) {
+        std::optional<CallError> err;
+        if (error) err = *error;
+        queue->post([weak, done, err] {
+            if (auto self = weak.lock()) {
+                if (done) done(*self, err ? &*err : nullptr);
+            }
+        });
+    };
+    if (!bus_) {
+        CallError err{"org.freedesktop.DBus.Error.Disconnected", "no bus"};
+        handler(nullptr, &err);
+        return;
+    }
+    bus_->call(path, interface, method, arguments, timeout, std::move(handler));
+}
+
+void Central::readTree() {
+    const unsigned read = ++treeRead_;
+    auto* queue = queue_.get();
+    if (!bus_) return;
+    bus_->call("/", OBJECT_MANAGER, "GetManagedObjects", nullptr, options_.callTimeout,
+               [queue, weak = weak_from_this(), read](sdbus::MethodReply* reply,
+                                                       const CallError* error) {
+                   std::optional<ObjectTree> tree;
+                   std::optional<CallError> err;
+                   if (reply) {
+                       try {
+                           DbusTree raw;
+                           *reply >> raw;
+                           tree = toTree(raw);
+                       } catch (const sdbus::Error& e) {
+                           err = CallError{e.getName(), e.getMessage()};
+                       }
+                   } else if (error) {
+                       err = *error;
+                   }
+                   queue->post([weak, read, tree = std::move(tree), err] {
+                       auto self = weak.lock();
+                       if (!self || read != self->treeRead_) return;
+                       self->applyTree(tree, err ? &*err : nullptr);
+                   });
+               });
+}
+
+void Central::applyTree(const std::optional<ObjectTree>& tree, const CallError* error) {
+    if (!tree) {
+        tree_.clear();
+        adapterPath_.clear();
+        const bool denied = error && isAccessDenied(error->name);
+        setState(denied ? ManagerState::unauthorized : ManagerState::unsupported);
+        return;
+    }
+    tree_ = *tree;
+    for (auto& [path, device] : devices_) device->setName(deviceName(path));
+    updateState();
+}
+
+void Central::updateState() {
+    adapterPath_.clear();
+    if (!options_.adapter.empty()) {
+        const auto path = "/org/bluez/" + options_.adapter;
+        auto it = tree_.find(path);
+        if (it != tree_.end() && it->second.count(ADAPTER)) adapterPath_ = path;
+    } else {
+        for (const auto& [path, interfaces] : tree_) {
+            if (interfaces.count(ADAPTER)) {
+                adapterPath_ = path;
+                break;
+            }
+        }
+    }
+    if (adapterPath_.empty()) {
+        setState(ManagerState::unsupported);
+        return;
+    }
+    const auto& adapter = tree_[adapterPath_][ADAPTER];
+    setState(getBool(adapter, "Powered").value_or(false) ? ManagerState::poweredOn
+                                                          : ManagerState::poweredOff);
+}
+
+void Central::setState(ManagerState state) {
+    if (state != ManagerState::poweredOn) {
+        scanning_ = false;
+        discoveryStarted_ = false;  // BlueZ ends discovery sessions with the adapter
+        heardThisScan_.clear();
+    }
+    if (stateReported_ && reported_.load() == state) return;
+    stateReported_ = true;
+    reported_ = state;
+    if (auto d = delegate()) d->centralManagerDidUpdateState(state);
+}
+
+void Central::onEvent(BusEvent event) {
+    switch (event.kind) {
+        case BusEvent::Kind::interfacesAdded:
+            objectAdded(event.path, event.added);
+            break;
+        case BusEvent::Kind::interfacesRemoved:
+            objectRemoved(event.path, event.removed);
+            break;
+        case BusEvent::Kind::propertiesChanged:
+            propertiesChanged(event.path, event.interface, event.changed, event.invalidated);
+            break;
+        case BusEvent::Kind::ownerChanged:
+            ownerChanged(event.newOwner);
+            break;
+        case BusEvent::Kind::closed:
+            busClosed();
+            break;
+    }
+}
+
+void Central::objectAdded(const std::string& path, const InterfaceMap& interfaces) {
+    auto& object = tree_[path];
+    for (const auto& [name, props] : interfaces) object[name] = props;
+    if (interfaces.count(ADAPTER)) updateState();
+    if (interfaces.count(DEVICE)) {
+        if (auto it = devices_.find(path); it != devices_.end()) it->second->setName(deviceName(path));
+        if (!adapterPath_.empty() && isUnder(path, adapterPath_)) heard(path, true);
+    }
+}
+
+void Central::objectRemoved(const std::string& path, const std::vector<std::string>& interfaces) {
+    auto it = tree_.find(path);
+    if (it != tree_.end()) {
+        for (const auto& name : interfaces) it->second.erase(name);
+        if (it->second.empty()) tree_.erase(it);
+    }
+    const bool adapterGone =
+        path == adapterPath_ &&
+        std::find(interfaces.begin(), interfaces.end(), ADAPTER) != interfaces.end();
+    const bool deviceGone = std::find(interfaces.begin(), interfaces.end(), DEVICE) != interfaces.end();
+    if (adapterGone) {
+        // Its devices and their attributes go with it.
+        for (auto t = tree_.begin(); t != tree_.end();) {
+            t = isUnder(t->first, path) ? tree_.erase(t) : std::next(t);
+        }
+        std::vector<std::shared_ptr<Device>> lost;
+        for (auto& [p, device] : devices_) {
+            if (isUnder(p, path)) lost.push_back(device);
+        }
+        for (auto& device : lost) endConnection(device);
+        updateState();
+    } else if (deviceGone) {
+        if (auto d = devices_.find(path); d != devices_.end()) {
+            auto device = d->second;
+            endConnection(device);
+        }
+    }
+}
+
+void Central::propertiesChanged(const std::string& path, const std::string& interface,
+                                const PropMap& changed, const std::vector<std::string>& invalidated) {
+    auto object = tree_.find(path);
+    if (object != tree_.end()) {
+        auto& props = object->second[interface];
+        for (const auto& [name, value] : changed) props[name] = value;
+        for (const auto& name : invalidated) props.erase(name);
+    }
+    if (interface == ADAPTER) {
+        if (path == adapterPath_ && changed.count("Powered")) updateState();
+    } else if (interface == DEVICE) {
+        auto d = devices_.find(path);
+        if (d != devices_.end()) {
+            auto device = d->second;
+            if (changed.count("Name")) device->setName(deviceName(path));
+            deviceChanged(device, changed);
+        }
+        if (!adapterPath_.empty() && isUnder(path, adapterPath_)) {
+            if (changed.count("RSSI")) {
+                heard(path, true);
+            } else if (changed.count("Name")) {
+                heard(path, false);
+            }
+        }
+    } else if (interface == GATT_CHARACTERISTIC) {
+        if (auto value = getBytes(changed, "Value")) valueChanged(path, *value);
+    }
+}
+
+void Central::ownerChanged(const std::string& newOwner) {
+    // The daemon left or came back: whatever we knew of its objects is void.
+    tree_.clear();
+    adapterPath_.clear();
+    ++treeRead_;
+    dropAll();
+    setState(ManagerState::resetting);
+    if (graceTimer_) graceTimer_->invalidate();
+    graceTimer_.reset();
+    if (!newOwner.empty()) {
+        readTree();
+        return;
+    }
+    graceTimer_ = queue_->schedule(options_.restartGrace, false, [weak = weak_from_this()] {
+        if (auto self = weak.lock()) self->readTree();  // still gone: reads as unsupported
+    });
+}
+
+void Central::busClosed() {
+    tree_.clear();
+    adapterPath_.clear();
+    ++treeRead_;
+    dropAll();
+    setState(ManagerState::unsupported);
+}
+
+void Central::dropAll() {
+    std::vector<std::shared_ptr<Device>> lost;
+    for (auto& [path, device] : devices_) {
+        if (device->link != Device::Link::idle) lost.push_back(device);
+    }
+    for (auto& device : lost) endConnection(device);
+}
+
+std::optional<std::string> Central::deviceName(const std::string& path) const {
+    auto object = tree_.find(path);
+    if (object == tree_.end()) return std::nullopt;
+    auto device = object->second.find(DEVICE);
+    if (device == object->second.end()) return std::nullopt;
+    auto name = getString(device->second, "Name");
+    if (name && name->empty()) return std::nullopt;
+    return name;
+}
+
+std::shared_ptr<Device> Central::deviceFor(const std::string& path) {
+    auto& device = devices_[path];
+    if (!device) device = std::make_shared<Device>(weak_from_this(), path);
+    return device;
+}
+
+// --- Discovery ---------------------------------------------------------------------------
+
+void Central::heard(const std::string& path, bool sighting) {
+    if (!scanning_) return;
+    const auto name = deviceName(path);
+    auto it = heardThisScan_.find(path);
+    if (it == heardThisScan_.end()) {
+        if (!sighting) return;
+        heardThisScan_.emplace(path, name.has_value());
+    } else if (!it->second && name) {
+        it->second = true;  // the name came later: reported once more, with it
+    } else {
+        return;
+    }
+    auto device = deviceFor(path);
+    device->setName(name);
+    if (auto d = delegate()) d->didDiscover(device);
+}
+
+void Central::scanForPeripherals() {
+    onQueue([](Central& c) {
+        if (c.reported_.load() != ManagerState::poweredOn || c.adapterPath_.empty()) return;
+        const unsigned scan = ++c.scanNumber_;
+        c.heardThisScan_.clear();
+        c.scanning_ = true;
+        if (c.discoveryStarted_) return;
+        c.discoveryStarted_ = true;
+        c.call(
+            c.adapterPath_, ADAPTER, "SetDiscoveryFilter",
+            [](sdbus::MethodCall& m) {
+                DbusProps filter;
+                filter.emplace("Transport", sdbus::Variant(std::string("le")));
+                m << filter;
+            },
+            c.options_.callTimeout, nullptr);
+        c.call(c.adapterPath_, ADAPTER, "StartDiscovery", nullptr, c.options_.callTimeout,
+               [scan](Central& self, const CallError* error) {
+                   if (!error || error->name == "org.bluez.Error.InProgress") return;
+                   self.discoveryStarted_ = false;
+                   if (scan == self.scanNumber_) self.scanning_ = false;
+               });
+    });
+}
+
+void Central::stopScan() {
+    scanning_ = false;
+    onQueue([](Central& c) {
+        c.scanning_ = false;
+        c.heardThisScan_.clear();
+        if (!c.discoveryStarted_) return;
+        c.discoveryStarted_ = false;
+        if (!c.adapterPath_.empty()) {
+            c.call(c.adapterPath_, ADAPTER, "StopDiscovery", nullptr, c.options_.callTimeout, nullptr);
+        }
+    });
+}
+
+}  // namespace orvex::detail::bluez

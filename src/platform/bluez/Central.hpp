@@ -1,0 +1,188 @@
+#pragma once
+
+#include <atomic>
+#include <deque>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "orvex/platform/Platform.hpp"
+#include "platform/bluez/BluezOptions.hpp"
+#include "platform/bluez/BusClient.hpp"
+#include "platform/bluez/TaskLoop.hpp"
+#include "platform/bluez/Values.hpp"
+
+namespace orvex::detail::bluez {
+
+class Central;
+
+class GattService : public platform::Service {
+public:
+    GattService(platform::Uuid uuid, std::string path) : uuid_(uuid), path_(std::move(path)) {}
+    platform::Uuid uuid() const override { return uuid_; }
+    const std::string& path() const { return path_; }
+
+private:
+    platform::Uuid uuid_;
+    std::string path_;
+};
+
+class GattCharacteristic : public platform::Characteristic {
+public:
+    GattCharacteristic(platform::Uuid uuid, std::string path)
+        : uuid_(uuid), path_(std::move(path)) {}
+    platform::Uuid uuid() const override { return uuid_; }
+    const std::string& path() const { return path_; }
+
+private:
+    platform::Uuid uuid_;
+    std::string path_;
+};
+
+// One org.bluez.Device1. Its operations are carried out by the central on the link queue.
+class Device : public platform::Peripheral, public std::enable_shared_from_this<Device> {
+public:
+    Device(std::weak_ptr<Central> central, std::string path)
+        : central_(std::move(central)), path_(std::move(path)) {}
+
+    std::optional<std::string> name() const override;
+    void setDelegate(std::weak_ptr<platform::PeripheralDelegate> delegate) override;
+    void discoverServices(const std::vector<platform::Uuid>& services) override;
+    void discoverCharacteristics(const std::vector<platform::Uuid>& characteristics,
+                                 const std::shared_ptr<platform::Service>& service) override;
+    void setNotifyValue(bool enabled,
+                        const std::shared_ptr<platform::Characteristic>& characteristic) override;
+    void writeValue(const Bytes& data, const std::shared_ptr<platform::Characteristic>& characteristic,
+                    platform::WriteType type) override;
+
+    const std::string& path() const { return path_; }
+    void setName(std::optional<std::string> name);
+    std::shared_ptr<platform::PeripheralDelegate> delegate() const;
+
+    // Connection state, touched on the link queue only (by the central).
+    enum class Link { idle, connecting, connected, cancelling };
+    Link link = Link::idle;
+    unsigned attempt = 0;  // tells a stale reply from the current one
+    std::optional<std::vector<platform::Uuid>> servicesWanted;
+    bool fetchingServices = false;
+    std::shared_ptr<platform::Timer> resolveTimer;
+    std::map<std::string, std::shared_ptr<GattService>> services;
+    std::map<std::string, std::shared_ptr<GattCharacteristic>> characteristics;
+    std::set<std::string> notifying;
+
+    struct Piece {
+        Bytes bytes;
+        unsigned frame;
+        bool withResponse;
+    };
+    struct WriteQueue {
+        std::deque<Piece> pieces;
+        bool inFlight = false;
+    };
+    std::map<std::string, WriteQueue> writes;
+    unsigned nextFrame = 0;
+
+private:
+    std::weak_ptr<Central> central_;
+    std::string path_;
+    mutable std::mutex mutex_;
+    std::optional<std::string> name_;
+    std::weak_ptr<platform::PeripheralDelegate> delegate_;
+};
+
+// The central manager over org.bluez. All state lives on the link queue: D-Bus signals and
+// replies are copied on the bus thread and handed to the link queue, and every operation
+// runs there too (at once when called on the link queue, else posted).
+class Central : public platform::CentralManager, public std::enable_shared_from_this<Central> {
+public:
+    static std::shared_ptr<Central> create(std::shared_ptr<TaskLoop> queue, BluezOptions options,
+                                           std::weak_ptr<platform::CentralManagerDelegate> delegate);
+    Central(std::shared_ptr<TaskLoop> queue, BluezOptions options,
+            std::weak_ptr<platform::CentralManagerDelegate> delegate);
+    ~Central() override;
+
+    platform::ManagerState state() const override { return reported_.load(); }
+    void scanForPeripherals() override;
+    bool isScanning() const override { return scanning_.load(); }
+    void stopScan() override;
+    void connect(const std::shared_ptr<platform::Peripheral>& peripheral) override;
+    void cancelPeripheralConnection(const std::shared_ptr<platform::Peripheral>& peripheral) override;
+
+    // Runs `f` on the link queue: at once when already there, else posted.
+    void onQueue(std::function<void(Central&)> f);
+
+    // Device operations (link queue). Gatt.cpp.
+    void discoverServices(const std::shared_ptr<Device>& device, std::vector<platform::Uuid> uuids);
+    void discoverCharacteristics(const std::shared_ptr<Device>& device,
+                                 std::vector<platform::Uuid> uuids,
+                                 std::shared_ptr<platform::Service> service);
+    void setNotify(const std::shared_ptr<Device>& device, bool enabled,
+                   std::shared_ptr<platform::Characteristic> characteristic);
+    void write(const std::shared_ptr<Device>& device, Bytes data,
+               std::shared_ptr<platform::Characteristic> characteristic, platform::WriteType type);
+
+private:
+    // Central.cpp: bus events, adapter state, discovery.
+    void start();
+    void post(std::function<void(Central&)> f);
+    void onEvent(BusEvent event);
+    void readTree();
+    void applyTree(const std::optional<ObjectTree>& tree, const CallError* error);
+    void updateState();
+    void setState(platform::ManagerState state);
+    void objectAdded(const std::string& path, const InterfaceMap& interfaces);
+    void objectRemoved(const std::string& path, const std::vector<std::string>& interfaces);
+    void propertiesChanged(const std::string& path, const std::string& interface,
+                           const PropMap& changed, const std::vector<std::string>& invalidated);
+    void ownerChanged(const std::string& newOwner);
+    void busClosed();
+    void heard(const std::string& path, bool sighting);
+    std::shared_ptr<Device> deviceFor(const std::string& path);
+    std::optional<std::string> deviceName(const std::string& path) const;
+    void dropAll();
+    std::shared_ptr<platform::CentralManagerDelegate> delegate() const { return delegate_.lock(); }
+    void call(const std::string& path, const std::string& interface, const std::string& method,
+              std::function<void(sdbus::MethodCall&)> arguments, std::chrono::milliseconds timeout,
+              std::function<void(Central&, const CallError*)> done);
+
+    // Connection.cpp: connect, cancel, disconnection.
+    void doConnect(const std::shared_ptr<Device>& device);
+    void connectReplied(const std::shared_ptr<Device>& device, unsigned attempt, const CallError* error);
+    void doCancel(const std::shared_ptr<Device>& device);
+    void endConnection(const std::shared_ptr<Device>& device);
+    void deviceChanged(const std::shared_ptr<Device>& device, const PropMap& changed);
+
+    // Gatt.cpp: services, notifications, writes.
+    void servicesResolved(const std::shared_ptr<Device>& device);
+    void servicesFetched(const std::shared_ptr<Device>& device, unsigned attempt,
+                         const std::optional<ObjectTree>& tree);
+    void servicesFailed(const std::shared_ptr<Device>& device);
+    void pumpWrites(const std::shared_ptr<Device>& device, const std::string& path);
+    void valueChanged(const std::string& path, const Bytes& value);
+    std::size_t payloadLimit(const std::string& characteristicPath) const;
+
+    std::shared_ptr<TaskLoop> queue_;
+    BluezOptions options_;
+    std::weak_ptr<platform::CentralManagerDelegate> delegate_;
+    std::unique_ptr<BusClient> bus_;
+
+    std::atomic<platform::ManagerState> reported_{platform::ManagerState::unknown};
+    std::atomic<bool> scanning_{false};
+
+    // Link queue only.
+    bool stateReported_ = false;
+    bool discoveryStarted_ = false;
+    unsigned scanNumber_ = 0;
+    unsigned treeRead_ = 0;
+    std::shared_ptr<platform::Timer> graceTimer_;
+    ObjectTree tree_;
+    std::string adapterPath_;
+    std::map<std::string, bool> heardThisScan_;  // device path -> reported with a name
+    std::map<std::string, std::shared_ptr<Device>> devices_;
+};
+
+}  // namespace orvex::detail::bluez

@@ -1,0 +1,130 @@
+#include "platform/bluez/TaskLoop.hpp"
+
+#include <atomic>
+#include <condition_variable>
+#include <deque>
+#include <map>
+#include <mutex>
+
+namespace orvex::detail {
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+struct TimerEntry {
+    std::atomic<bool> cancelled{false};
+    std::function<void()> action;
+    bool repeats = false;
+    Clock::duration interval{};
+};
+
+class TimerHandle : public platform::Timer {
+public:
+    explicit TimerHandle(std::weak_ptr<TimerEntry> entry) : entry_(std::move(entry)) {}
+    void invalidate() override {
+        if (auto e = entry_.lock()) e->cancelled = true;
+    }
+
+private:
+    std::weak_ptr<TimerEntry> entry_;
+};
+
+}  // namespace
+
+struct TaskLoop::State {
+    std::string name;
+    std::mutex mutex;
+    std::condition_variable wake;
+    bool stopping = false;
+    std::deque<std::function<void()>> tasks;
+    std::multimap<Clock::time_point, std::shared_ptr<TimerEntry>> timers;
+    std::atomic<std::thread::id> worker{};
+
+    void run() {
+        worker = std::this_thread::get_id();
+        std::unique_lock lock(mutex);
+        while (!stopping) {
+            // Drop invalidated timers so they wake nobody.
+            while (!timers.empty() && timers.begin()->second->cancelled) timers.erase(timers.begin());
+            const auto now = Clock::now();
+            if (!timers.empty() && timers.begin()->first <= now) {
+                auto node = timers.extract(timers.begin());
+                auto entry = node.mapped();
+                if (entry->repeats) {
+                    node.key() += entry->interval;
+                    timers.insert(std::move(node));
+                }
+                lock.unlock();
+                if (!entry->cancelled) entry->action();
+                entry.reset();
+                lock.lock();
+                continue;
+            }
+            if (!tasks.empty()) {
+                auto task = std::move(tasks.front());
+                tasks.pop_front();
+                lock.unlock();
+                task();
+                task = nullptr;  // whatever the block held is released outside the lock
+                lock.lock();
+                continue;
+            }
+            if (timers.empty()) {
+                wake.wait(lock);
+            } else {
+                wake.wait_until(lock, timers.begin()->first);
+            }
+        }
+        // Whatever is left is released by the owner (or here, when the owner is gone).
+        auto left = std::move(tasks);
+        auto leftTimers = std::move(timers);
+        lock.unlock();
+    }
+};
+
+TaskLoop::TaskLoop(std::string name) : state_(std::make_shared<State>()) {
+    state_->name = std::move(name);
+    worker_ = std::thread([state = state_] { state->run(); });
+}
+
+TaskLoop::~TaskLoop() {
+    {
+        std::lock_guard lock(state_->mutex);
+        state_->stopping = true;
+    }
+    state_->wake.notify_all();
+    if (worker_.get_id() == std::this_thread::get_id()) {
+        worker_.detach();
+    } else if (worker_.joinable()) {
+        worker_.join();
+    }
+}
+
+void TaskLoop::post(std::function<void()> block) {
+    {
+        std::lock_guard lock(state_->mutex);
+        if (state_->stopping) return;
+        state_->tasks.push_back(std::move(block));
+    }
+    state_->wake.notify_one();
+}
+
+std::shared_ptr<platform::Timer> TaskLoop::schedule(Clock::duration interval, bool repeats,
+                                                    std::function<void()> action) {
+    auto entry = std::make_shared<TimerEntry>();
+    entry->action = std::move(action);
+    entry->repeats = repeats && interval > Clock::duration::zero();
+    entry->interval = interval;
+    auto handle = std::make_shared<TimerHandle>(entry);
+    {
+        std::lock_guard lock(state_->mutex);
+        if (!state_->stopping) state_->timers.emplace(Clock::now() + interval, std::move(entry));
+    }
+    state_->wake.notify_one();
+    return handle;
+}
+
+bool TaskLoop::isCurrent() const { return state_->worker.load() == std::this_thread::get_id(); }
+
+}  // namespace orvex::detail
