@@ -1,0 +1,101 @@
+#pragma once
+
+#include <chrono>
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "orvex/sim/SimReader.hpp"
+
+// A stand-in for bluetoothd: owns org.bluez on a bus and answers like BlueZ 5.66 does for
+// one adapter, a few nearby LE devices and one reader whose serial characteristic is
+// played by the simulated reader. Tests and `orvex fake-bluez` use it; the backend under
+// test talks to it over real D-Bus.
+
+namespace orvex::detail::bluez {
+
+struct FakeDeviceConfig {
+    std::string address;              // "C4:00:00:00:00:01"
+    std::optional<std::string> name;  // advertised name; absent: a nameless device
+    bool nameLater = false;           // the name arrives in a second change after the first sighting
+    bool cached = false;              // already in the tree before discovery (heard: RSSI change only)
+    std::int16_t rssi = -60;
+};
+
+enum class FakeConnect {
+    accept,  // Connect succeeds after the connect delay
+    refuse,  // Connect fails with org.bluez.Error.Failed (le-connection-abort-by-local)
+    hang,    // Connect never answers (until Disconnect cancels it)
+};
+
+struct FakeReaderConfig {
+    FakeDeviceConfig device{"C4:00:00:00:00:01", "KX-BT4 SIM"};
+    sim::SimReaderConfig reader;  // name, service layout and knobs of the simulated reader
+    std::uint16_t mtu = 23;
+    FakeConnect connect = FakeConnect::accept;
+    std::chrono::milliseconds connectDelay{5};
+    std::chrono::milliseconds resolveDelay{10};
+    bool resolve = true;  // false: ServicesResolved never turns true
+};
+
+struct FakeConfig {
+    std::string adapter = "hci0";
+    bool powered = true;
+    std::vector<FakeDeviceConfig> nearby = defaultNearby();
+    std::optional<FakeReaderConfig> reader = FakeReaderConfig{};
+    // Time between two sightings after StartDiscovery, and between repeated sightings
+    // while discovery runs.
+    std::chrono::milliseconds advertiseInterval{5};
+    std::chrono::milliseconds readvertiseInterval{300};
+
+    // A handful of LE devices that are no readers: named, nameless, one named late, one
+    // cached, one with a reader name fragment in lower case.
+    static std::vector<FakeDeviceConfig> defaultNearby();
+};
+
+// One WriteValue as the fake received it.
+struct FakeWrite {
+    std::vector<std::uint8_t> bytes;
+    std::string type;  // the `type` option: "request", "command" or empty
+};
+
+class FakeBluez {
+public:
+    // Connects to the bus at `busAddress`, builds the object tree and owns org.bluez
+    // (owning the name means ready). Throws std::runtime_error when that fails.
+    FakeBluez(std::string busAddress, FakeConfig config = {});
+    ~FakeBluez();
+    FakeBluez(const FakeBluez&) = delete;
+    FakeBluez& operator=(const FakeBluez&) = delete;
+
+    static std::string readerPath(const FakeConfig& config);
+
+    // --- driving the fake (any thread but the fake's own; each returns once done)
+    void setPowered(bool powered);            // off: the link drops, discovery ends, Powered false
+    void removeAdapter();                     // the adapter and everything under it vanish
+    void dropConnection();                    // the reader ends the link (Connected false)
+    void removeReaderDevice();                // the reader's Device1 object vanishes
+    void setConnectBehaviour(FakeConnect connect);
+    void setWriteReplyDelay(std::chrono::milliseconds delay);  // WriteValue type request
+    // bluetoothd leaves the bus (its connection closes) / comes back with a fresh tree.
+    void stopService();
+    void startService();
+
+    // --- looking at it
+    std::shared_ptr<sim::SimReader> reader() const;  // absent without a reader
+    std::vector<FakeWrite> writes() const;           // every WriteValue received, in order
+    std::vector<std::string> calls() const;          // method names received, in order
+    bool isConnected() const;
+    bool isNotifying() const;
+    // Timestamps (steady clock) of the notifications emitted, for measurements.
+    std::vector<std::chrono::steady_clock::time_point> notificationTimes() const;
+
+    struct Impl;  // internal (FakeImpl.hpp)
+
+private:
+    std::shared_ptr<Impl> impl_;
+};
+
+}  // namespace orvex::detail::bluez

@@ -1,0 +1,97 @@
+#pragma once
+
+#include <atomic>
+#include <functional>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <set>
+#include <string>
+#include <vector>
+
+#include <sdbus-c++/sdbus-c++.h>
+
+#include "platform/bluez/BusLoop.hpp"
+#include "platform/bluez/TaskLoop.hpp"
+#include "platform/bluez/Values.hpp"
+#include "platform/bluez/fake/FakeBluez.hpp"
+
+namespace orvex::detail::bluez {
+
+// The fake's state. Everything below `queue` is touched on the fake's own task loop only,
+// apart from the records (under `recordMutex`) and the two flags. D-Bus method handlers
+// run on the bus thread and only hand the call (with its deferred reply) to the loop.
+struct FakeBluez::Impl {
+    FakeConfig config;
+    std::string address;
+    std::shared_ptr<TaskLoop> queue = std::make_shared<TaskLoop>("fake-bluez");
+
+    std::unique_ptr<sdbus::IConnection> connection;
+    std::unique_ptr<BusLoop> loop;
+    std::map<std::string, std::unique_ptr<sdbus::IObject>> objects;
+    std::map<std::string, DbusInterfaces> tree;
+
+    std::string adapterPath;
+    bool powered = true;
+    bool adapterPresent = true;
+    std::set<std::string> discoverySessions;  // unique names of the discovering clients
+    std::vector<std::shared_ptr<platform::Timer>> advertiseTimers;
+    std::int16_t rssiSwing = 0;
+
+    // The reader device.
+    std::string readerPath, servicePath, notifyPath, writePath;
+    platform::Uuid notifyUuid, writeUuid;
+    bool readerPresent = false;
+    bool connected = false;
+    bool notifying = false;
+    std::optional<sdbus::Result<>> pendingConnect;
+    unsigned epoch = 0;
+    FakeConnect connectMode = FakeConnect::accept;
+    std::chrono::milliseconds writeReplyDelay{0};
+    std::shared_ptr<sim::SimReader> reader;
+    std::shared_ptr<sim::SimDeviceContext> context;
+
+    mutable std::mutex recordMutex;
+    std::vector<FakeWrite> writes;
+    std::vector<std::string> calls;
+    std::vector<std::chrono::steady_clock::time_point> notificationTimes;
+    std::atomic<bool> connectedFlag{false};
+    std::atomic<bool> notifyingFlag{false};
+
+    // FakeBluez.cpp
+    void sync(const std::function<void(Impl&)>& f);
+    void record(std::string call);
+
+    // FakeTree.cpp: objects, properties, signals, sightings.
+    void startBus();
+    void stopBus();
+    void buildTree();
+    void addObject(const std::string& path, DbusInterfaces interfaces);
+    void removeObject(const std::string& path);
+    void removeUnder(const std::string& path);
+    void setProps(const std::string& path, const std::string& interface, DbusProps changed,
+                  std::vector<std::string> invalidated = {});
+    sdbus::IObject& objectAt(const std::string& path);
+    DbusInterfaces deviceInterfaces(const FakeDeviceConfig& device, bool withName, bool heard);
+    std::string devicePath(const FakeDeviceConfig& device) const;
+    void addGatt();
+    void sight(const FakeDeviceConfig& device);
+    void startAdvertising();
+    void stopAdvertising();
+    void notifyValue(const platform::Uuid& characteristic, const Bytes& value);
+
+    // FakeMethods.cpp: what the objects answer.
+    void registerAdapter(sdbus::IObject& object);
+    void registerDevice(sdbus::IObject& object, const std::string& path);
+    void registerCharacteristic(sdbus::IObject& object, const std::string& path);
+    void registerRoot(sdbus::IObject& object);
+    void connect(const std::string& path, sdbus::Result<> result);
+    void disconnect(const std::string& path, sdbus::Result<> result);
+    void write(const std::string& path, Bytes bytes, std::string type, sdbus::Result<> result);
+    void dropLink();
+    void setPowered(bool on);
+    void after(std::chrono::milliseconds delay, std::function<void(Impl&)> action);
+};
+
+}  // namespace orvex::detail::bluez

@@ -1,0 +1,324 @@
+#include "platform/bluez/fake/FakeImpl.hpp"
+
+namespace orvex::detail::bluez {
+
+namespace {
+
+using ResultPtr = std::shared_ptr<sdbus::Result<>>;
+
+sdbus::Error bluezError(const std::string& name, const std::string& text) {
+    return sdbus::Error("org.bluez.Error." + name, text);
+}
+
+std::string senderOf(sdbus::IObject& object) {
+    const auto* msg = object.getCurrentlyProcessedMessage();
+    return msg ? msg->getSender() : std::string();
+}
+
+}  // namespace
+
+void FakeBluez::Impl::after(std::chrono::milliseconds delay, std::function<void(Impl&)> action) {
+    queue->schedule(delay, false, [this, action = std::move(action)] {
+        if (connection) action(*this);  // nothing happens while the service is down
+    });
+}
+
+// Every handler runs on the bus thread: it hands the call and its deferred reply to the
+// fake's own loop and returns.
+
+void FakeBluez::Impl::registerRoot(sdbus::IObject& object) {
+    object.registerMethod("GetManagedObjects")
+        .onInterface(OBJECT_MANAGER)
+        .implementedAs([this](sdbus::Result<DbusTree>&& result) {
+            auto r = std::make_shared<sdbus::Result<DbusTree>>(std::move(result));
+            queue->post([this, r] {
+                DbusTree out;
+                for (const auto& [path, interfaces] : tree) out[sdbus::ObjectPath(path)] = interfaces;
+                r->returnResults(out);
+                loop->wake();
+            });
+        });
+}
+
+void FakeBluez::Impl::registerAdapter(sdbus::IObject& object) {
+    object.registerMethod("StartDiscovery")
+        .onInterface(ADAPTER)
+        .implementedAs([this, &object](sdbus::Result<>&& result) {
+            auto r = std::make_shared<sdbus::Result<>>(std::move(result));
+            queue->post([this, r, sender = senderOf(object)] {
+                record("StartDiscovery");
+                if (!powered) {
+                    r->returnError(bluezError("NotReady", "Resource Not Ready"));
+                } else if (discoverySessions.count(sender)) {
+                    r->returnError(bluezError("InProgress", "Operation already in progress"));
+                } else {
+                    const bool first = discoverySessions.empty();
+                    discoverySessions.insert(sender);
+                    r->returnResults();
+                    if (first) {
+                        setProps(adapterPath, ADAPTER, {{"Discovering", sdbus::Variant(true)}});
+                        startAdvertising();
+                    }
+                }
+                loop->wake();
+            });
+        });
+    object.registerMethod("StopDiscovery")
+        .onInterface(ADAPTER)
+        .implementedAs([this, &object](sdbus::Result<>&& result) {
+            auto r = std::make_shared<sdbus::Result<>>(std::move(result));
+            queue->post([this, r, sender = senderOf(object)] {
+                record("StopDiscovery");
+                if (!discoverySessions.erase(sender)) {
+                    r->returnError(bluezError("Failed", "No discovery started"));
+                } else {
+                    r->returnResults();
+                    if (discoverySessions.empty()) {
+                        stopAdvertising();
+                        setProps(adapterPath, ADAPTER, {{"Discovering", sdbus::Variant(false)}});
+                    }
+                }
+                loop->wake();
+            });
+        });
+    object.registerMethod("SetDiscoveryFilter")
+        .onInterface(ADAPTER)
+        .implementedAs([this](sdbus::Result<>&& result, DbusProps filter) {
+            auto r = std::make_shared<sdbus::Result<>>(std::move(result));
+            std::string transport;
+            if (auto it = filter.find("Transport");
+                it != filter.end() && it->second.containsValueOfType<std::string>()) {
+                transport = it->second.get<std::string>();
+            }
+            queue->post([this, r, transport] {
+                record("SetDiscoveryFilter:" + transport);
+                r->returnResults();
+                loop->wake();
+            });
+        });
+    object.registerMethod("RemoveDevice")
+        .onInterface(ADAPTER)
+        .implementedAs([this](sdbus::Result<>&& result, sdbus::ObjectPath device) {
+            auto r = std::make_shared<sdbus::Result<>>(std::move(result));
+            queue->post([this, r, device = std::string(device)] {
+                record("RemoveDevice");
+                if (device == readerPath && connected) dropLink();
+                removeUnder(device);
+                r->returnResults();
+                loop->wake();
+            });
+        });
+}
+
+void FakeBluez::Impl::registerDevice(sdbus::IObject& object, const std::string& path) {
+    object.registerMethod("Connect").onInterface(DEVICE).implementedAs(
+        [this, path](sdbus::Result<>&& result) {
+            auto r = std::make_shared<sdbus::Result<>>(std::move(result));
+            queue->post([this, r, path] {
+                record("Connect");
+                connect(path, std::move(*r));
+                loop->wake();
+            });
+        });
+    object.registerMethod("Disconnect").onInterface(DEVICE).implementedAs(
+        [this, path](sdbus::Result<>&& result) {
+            auto r = std::make_shared<sdbus::Result<>>(std::move(result));
+            queue->post([this, r, path] {
+                record("Disconnect");
+                disconnect(path, std::move(*r));
+                loop->wake();
+            });
+        });
+}
+
+void FakeBluez::Impl::registerCharacteristic(sdbus::IObject& object, const std::string& path) {
+    object.registerMethod("StartNotify").onInterface(GATT_CHARACTERISTIC).implementedAs(
+        [this, path](sdbus::Result<>&& result) {
+            auto r = std::make_shared<sdbus::Result<>>(std::move(result));
+            queue->post([this, r, path] {
+                record("StartNotify");
+                if (!connected) {
+                    r->returnError(bluezError("NotConnected", "Not Connected"));
+                } else if (path != notifyPath) {
+                    r->returnError(bluezError("NotSupported", "Operation is not supported"));
+                } else {
+                    notifying = true;
+                    notifyingFlag = true;
+                    r->returnResults();
+                    setProps(path, GATT_CHARACTERISTIC, {{"Notifying", sdbus::Variant(true)}});
+                }
+                loop->wake();
+            });
+        });
+    object.registerMethod("StopNotify").onInterface(GATT_CHARACTERISTIC).implementedAs(
+        [this, path](sdbus::Result<>&& result) {
+            auto r = std::make_shared<sdbus::Result<>>(std::move(result));
+            queue->post([this, r, path] {
+                record("StopNotify");
+                if (path == notifyPath && notifying) {
+                    notifying = false;
+                    notifyingFlag = false;
+                    setProps(path, GATT_CHARACTERISTIC, {{"Notifying", sdbus::Variant(false)}});
+                }
+                r->returnResults();
+                loop->wake();
+            });
+        });
+    object.registerMethod("WriteValue").onInterface(GATT_CHARACTERISTIC).implementedAs(
+        [this, path](sdbus::Result<>&& result, Bytes value, DbusProps options) {
+            auto r = std::make_shared<sdbus::Result<>>(std::move(result));
+            std::string type;
+            if (auto it = options.find("type");
+                it != options.end() && it->second.containsValueOfType<std::string>()) {
+                type = it->second.get<std::string>();
+            }
+            queue->post([this, r, path, value = std::move(value), type = std::move(type)] {
+                write(path, value, type, std::move(*r));
+                loop->wake();
+            });
+        });
+    object.registerMethod("ReadValue").onInterface(GATT_CHARACTERISTIC).implementedAs(
+        [this, path](sdbus::Result<Bytes>&& result, DbusProps) {
+            auto r = std::make_shared<sdbus::Result<Bytes>>(std::move(result));
+            queue->post([this, r, path] {
+                record("ReadValue");
+                auto bytes = toValue(tree[path][GATT_CHARACTERISTIC]["Value"]);
+                r->returnResults(bytes ? std::get<Bytes>(*bytes) : Bytes{});
+                loop->wake();
+            });
+        });
+}
+
+void FakeBluez::Impl::connect(const std::string& path, sdbus::Result<> result) {
+    if (path != readerPath) {
+        result.returnError(bluezError("Failed", "le-connection-abort-by-local"));
+        return;
+    }
+    if (connected) {
+        result.returnResults();
+        return;
+    }
+    if (pendingConnect) {
+        result.returnError(bluezError("InProgress", "In Progress"));
+        return;
+    }
+    const auto& reader = *config.reader;
+    const unsigned attempt = ++epoch;
+    switch (connectMode) {
+        case FakeConnect::refuse:
+            pendingConnect = std::move(result);
+            after(reader.connectDelay, [attempt](Impl& s) {
+                if (attempt != s.epoch || !s.pendingConnect) return;
+                s.pendingConnect->returnError(bluezError("Failed", "le-connection-abort-by-local"));
+                s.pendingConnect.reset();
+                s.loop->wake();
+            });
+            return;
+        case FakeConnect::hang:
+            pendingConnect = std::move(result);
+            return;
+        case FakeConnect::accept:
+            break;
+    }
+    pendingConnect = std::move(result);
+    after(reader.connectDelay, [attempt](Impl& s) {
+        if (attempt != s.epoch || !s.pendingConnect) return;
+        s.connected = true;
+        s.connectedFlag = true;
+        s.setProps(s.readerPath, DEVICE, {{"Connected", sdbus::Variant(true)}});
+        s.pendingConnect->returnResults();
+        s.pendingConnect.reset();
+        s.loop->wake();
+        if (s.reader) s.reader->onConnect();
+        if (!s.config.reader->resolve) return;
+        s.after(s.config.reader->resolveDelay, [attempt](Impl& t) {
+            if (attempt != t.epoch || !t.connected) return;
+            t.addGatt();
+            t.setProps(t.readerPath, DEVICE, {{"ServicesResolved", sdbus::Variant(true)}});
+        });
+    });
+}
+
+void FakeBluez::Impl::disconnect(const std::string& path, sdbus::Result<> result) {
+    if (path == readerPath) {
+        if (pendingConnect) {
+            ++epoch;
+            pendingConnect->returnError(bluezError("Failed", "le-connection-abort-by-local"));
+            pendingConnect.reset();
+        }
+        if (connected) dropLink();
+    }
+    result.returnResults();
+}
+
+void FakeBluez::Impl::dropLink() {
+    if (!connected) return;
+    connected = false;
+    connectedFlag = false;
+    notifying = false;
+    notifyingFlag = false;
+    ++epoch;
+    if (tree.count(notifyPath)) {
+        setProps(notifyPath, GATT_CHARACTERISTIC, {{"Notifying", sdbus::Variant(false)}});
+    }
+    setProps(readerPath, DEVICE, {{"ServicesResolved", sdbus::Variant(false)}});
+    setProps(readerPath, DEVICE, {{"Connected", sdbus::Variant(false)}});
+    if (reader) reader->onDisconnect();
+}
+
+void FakeBluez::Impl::write(const std::string& path, Bytes bytes, std::string type,
+                            sdbus::Result<> result) {
+    {
+        std::lock_guard lock(recordMutex);
+        calls.push_back("WriteValue");
+        writes.push_back(FakeWrite{bytes, type});
+    }
+    if (!connected) {
+        result.returnError(bluezError("Failed", "Not connected"));
+        return;
+    }
+    if (bytes.size() + 3 > config.reader->mtu) {
+        // A small serial peripheral turns down what does not fit one ATT payload.
+        result.returnError(bluezError("InvalidValueLength", "Invalid Attribute Value Length (0x0d)"));
+        return;
+    }
+    if (path != writePath) {
+        result.returnError(bluezError("NotPermitted", "Write not permitted"));
+        return;
+    }
+    const auto wireType = type == "command" ? platform::WriteType::withoutResponse
+                                            : platform::WriteType::withResponse;
+    if (reader) reader->onWrite(bytes, writeUuid, wireType);
+    if (type == "command" || writeReplyDelay.count() == 0) {
+        result.returnResults();
+        return;
+    }
+    auto r = std::make_shared<sdbus::Result<>>(std::move(result));
+    after(writeReplyDelay, [r](Impl& s) {
+        r->returnResults();
+        s.loop->wake();
+    });
+}
+
+void FakeBluez::Impl::setPowered(bool on) {
+    if (on == powered || !adapterPresent) return;
+    if (!on) {
+        if (connected) dropLink();
+        if (pendingConnect) {
+            ++epoch;
+            pendingConnect->returnError(bluezError("Failed", "Software caused connection abort"));
+            pendingConnect.reset();
+        }
+        const bool wasDiscovering = !discoverySessions.empty();
+        discoverySessions.clear();
+        if (wasDiscovering) {
+            stopAdvertising();
+            setProps(adapterPath, ADAPTER, {{"Discovering", sdbus::Variant(false)}});
+        }
+    }
+    powered = on;
+    setProps(adapterPath, ADAPTER,
+             {{"Powered", sdbus::Variant(on)}, {"PowerState", sdbus::Variant(std::string(on ? "on" : "off"))}});
+}
+
+}  // namespace orvex::detail::bluez

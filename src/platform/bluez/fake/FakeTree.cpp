@@ -1,0 +1,264 @@
+#include <algorithm>
+#include <stdexcept>
+
+#include "platform/bluez/fake/FakeImpl.hpp"
+
+namespace orvex::detail::bluez {
+
+namespace {
+
+sdbus::Variant str(const std::string& s) { return sdbus::Variant(s); }
+
+std::string lower(const platform::Uuid& uuid) {
+    // BlueZ spells every UUID in its 128-bit lower-case form.
+    static const char* hex = "0123456789abcdef";
+    std::string out;
+    const auto& b = uuid.bytes();
+    for (std::size_t i = 0; i < b.size(); ++i) {
+        if (i == 4 || i == 6 || i == 8 || i == 10) out += '-';
+        out += hex[b[i] >> 4];
+        out += hex[b[i] & 0xF];
+    }
+    return out;
+}
+
+}  // namespace
+
+std::string FakeBluez::Impl::devicePath(const FakeDeviceConfig& device) const {
+    std::string tail = device.address;
+    std::replace(tail.begin(), tail.end(), ':', '_');
+    return adapterPath + "/dev_" + tail;
+}
+
+void FakeBluez::Impl::startBus() {
+    connection = sdbus::createSessionBusConnectionWithAddress(address);
+    loop = std::make_unique<BusLoop>(*connection);
+    auto root = sdbus::createObject(*connection, "/");
+    registerRoot(*root);
+    objects["/"] = std::move(root);
+    buildTree();
+    loop->start(nullptr);
+    // Owning the name is the sign that everything is in place.
+    connection->requestName(SERVICE);
+    loop->wake();
+}
+
+void FakeBluez::Impl::stopBus() {
+    if (loop) loop->stop();
+    pendingConnect.reset();
+    objects.clear();
+    tree.clear();
+    loop.reset();
+    connection.reset();
+}
+
+void FakeBluez::Impl::buildTree() {
+    adapterPath = "/org/bluez/" + config.adapter;
+    adapterPresent = true;
+    DbusInterfaces adapter;
+    auto& a = adapter[ADAPTER];
+    a["Address"] = str("00:1A:7D:DA:71:13");
+    a["AddressType"] = str("public");
+    a["Name"] = str("orvex-fake");
+    a["Alias"] = str("orvex-fake");
+    a["Class"] = sdbus::Variant(std::uint32_t{0x6c010c});
+    a["Powered"] = sdbus::Variant(powered);
+    a["PowerState"] = str(powered ? "on" : "off");
+    a["Discoverable"] = sdbus::Variant(false);
+    a["Pairable"] = sdbus::Variant(true);
+    a["Discovering"] = sdbus::Variant(false);
+    a["UUIDs"] = sdbus::Variant(std::vector<std::string>{});
+    adapter["org.bluez.GattManager1"] = {};
+    addObject(adapterPath, std::move(adapter));
+    for (const auto& device : config.nearby) {
+        if (device.cached) addObject(devicePath(device), deviceInterfaces(device, true, false));
+    }
+    readerPresent = config.reader.has_value();
+    if (config.reader) {
+        readerPath = devicePath(config.reader->device);
+        const auto service = config.reader->reader.service;
+        notifyUuid = sim::SimReader::notifyCharacteristic(service);
+        writeUuid = sim::SimReader::writeCharacteristic(service);
+        if (service == sim::SimService::serial16) {
+            servicePath = readerPath + "/service0010";
+            notifyPath = writePath = servicePath + "/char0011";
+        } else {
+            servicePath = readerPath + "/service000c";
+            notifyPath = servicePath + "/char000d";
+            writePath = servicePath + "/char0010";
+        }
+        if (config.reader->device.cached) {
+            addObject(readerPath, deviceInterfaces(config.reader->device, true, false));
+        }
+    }
+}
+
+DbusInterfaces FakeBluez::Impl::deviceInterfaces(const FakeDeviceConfig& device, bool withName,
+                                                 bool heard) {
+    DbusInterfaces interfaces;
+    auto& d = interfaces[DEVICE];
+    std::string dashed = device.address;
+    std::replace(dashed.begin(), dashed.end(), ':', '-');
+    d["Address"] = str(device.address);
+    d["AddressType"] = str("public");
+    if (withName && device.name) {
+        d["Name"] = str(*device.name);
+        d["Alias"] = str(*device.name);
+    } else {
+        d["Alias"] = str(dashed);
+    }
+    d["Adapter"] = sdbus::Variant(sdbus::ObjectPath(adapterPath));
+    d["Connected"] = sdbus::Variant(false);
+    d["ServicesResolved"] = sdbus::Variant(false);
+    d["Paired"] = sdbus::Variant(false);
+    d["Trusted"] = sdbus::Variant(false);
+    d["Blocked"] = sdbus::Variant(false);
+    d["LegacyPairing"] = sdbus::Variant(false);
+    d["UUIDs"] = sdbus::Variant(std::vector<std::string>{});
+    if (heard) d["RSSI"] = sdbus::Variant(device.rssi);
+    interfaces[PROPERTIES] = {};
+    return interfaces;
+}
+
+void FakeBluez::Impl::addGatt() {
+    if (tree.count(servicePath)) return;  // kept across connections, as BlueZ's cache does
+    DbusInterfaces service;
+    auto& s = service[GATT_SERVICE];
+    s["UUID"] = str(lower(config.reader->reader.service == sim::SimService::serial16
+                              ? platform::Uuid("FFE0")
+                              : platform::Uuid("49535343-FE7D-4AE5-8FA9-9FAFD205E455")));
+    s["Primary"] = sdbus::Variant(true);
+    s["Device"] = sdbus::Variant(sdbus::ObjectPath(readerPath));
+    s["Includes"] = sdbus::Variant(std::vector<sdbus::ObjectPath>{});
+    addObject(servicePath, std::move(service));
+    auto characteristic = [&](const std::string& path, const platform::Uuid& uuid,
+                              std::vector<std::string> flags) {
+        DbusInterfaces c;
+        auto& p = c[GATT_CHARACTERISTIC];
+        p["UUID"] = str(lower(uuid));
+        p["Service"] = sdbus::Variant(sdbus::ObjectPath(servicePath));
+        p["Value"] = sdbus::Variant(Bytes{});
+        p["Notifying"] = sdbus::Variant(false);
+        p["Flags"] = sdbus::Variant(std::move(flags));
+        p["MTU"] = sdbus::Variant(config.reader->mtu);
+        addObject(path, std::move(c));
+    };
+    if (notifyPath == writePath) {
+        characteristic(notifyPath, notifyUuid, {"read", "write-without-response", "write", "notify"});
+    } else {
+        characteristic(notifyPath, notifyUuid, {"notify"});
+        characteristic(writePath, writeUuid, {"write-without-response", "write"});
+    }
+}
+
+void FakeBluez::Impl::addObject(const std::string& path, DbusInterfaces interfaces) {
+    auto object = sdbus::createObject(*connection, path);
+    if (interfaces.count(ADAPTER)) registerAdapter(*object);
+    if (interfaces.count(DEVICE)) registerDevice(*object, path);
+    if (interfaces.count(GATT_CHARACTERISTIC)) registerCharacteristic(*object, path);
+    object->finishRegistration();
+    objects[path] = std::move(object);
+    tree[path] = interfaces;
+    auto signal = objects["/"]->createSignal(OBJECT_MANAGER, "InterfacesAdded");
+    signal << sdbus::ObjectPath(path) << interfaces;
+    objects["/"]->emitSignal(signal);
+    loop->wake();
+}
+
+void FakeBluez::Impl::removeObject(const std::string& path) {
+    auto it = tree.find(path);
+    if (it == tree.end()) return;
+    std::vector<std::string> names;
+    for (const auto& [name, props] : it->second) names.push_back(name);
+    tree.erase(it);
+    objects.erase(path);
+    auto signal = objects["/"]->createSignal(OBJECT_MANAGER, "InterfacesRemoved");
+    signal << sdbus::ObjectPath(path) << names;
+    objects["/"]->emitSignal(signal);
+    loop->wake();
+}
+
+void FakeBluez::Impl::removeUnder(const std::string& path) {
+    // Deepest first, as BlueZ takes attributes down before their device.
+    std::vector<std::string> paths;
+    for (const auto& [p, interfaces] : tree) {
+        if (isUnder(p, path)) paths.push_back(p);
+    }
+    std::sort(paths.begin(), paths.end(), std::greater<>());
+    for (const auto& p : paths) removeObject(p);
+    removeObject(path);
+}
+
+void FakeBluez::Impl::setProps(const std::string& path, const std::string& interface,
+                               DbusProps changed, std::vector<std::string> invalidated) {
+    auto it = tree.find(path);
+    if (it == tree.end()) return;
+    auto& props = it->second[interface];
+    for (const auto& [name, value] : changed) props[name] = value;
+    for (const auto& name : invalidated) props.erase(name);
+    auto& object = objectAt(path);
+    auto signal = object.createSignal(PROPERTIES, "PropertiesChanged");
+    signal << interface << changed << invalidated;
+    object.emitSignal(signal);
+    loop->wake();
+}
+
+sdbus::IObject& FakeBluez::Impl::objectAt(const std::string& path) {
+    auto& object = objects[path];
+    if (!object) throw std::logic_error("fake org.bluez: no object at " + path);
+    return *object;
+}
+
+void FakeBluez::Impl::sight(const FakeDeviceConfig& device) {
+    const auto path = devicePath(device);
+    if (!adapterPresent || !powered || discoverySessions.empty()) return;
+    if (path == readerPath && (connected || !readerPresent)) return;  // a connected reader is quiet
+    auto it = tree.find(path);
+    if (it == tree.end()) {
+        addObject(path, deviceInterfaces(device, !device.nameLater, true));
+        if (device.nameLater && device.name) {
+            after(std::chrono::milliseconds(20), [path, name = *device.name](Impl& s) {
+                s.setProps(path, DEVICE, {{"Name", str(name)}, {"Alias", str(name)}});
+            });
+        }
+        return;
+    }
+    rssiSwing = static_cast<std::int16_t>(rssiSwing == 0 ? 10 : 0);
+    setProps(path, DEVICE, {{"RSSI", sdbus::Variant(static_cast<std::int16_t>(device.rssi - rssiSwing))}});
+}
+
+void FakeBluez::Impl::startAdvertising() {
+    std::vector<FakeDeviceConfig> devices = config.nearby;
+    if (config.reader) devices.push_back(config.reader->device);
+    auto step = config.advertiseInterval;
+    for (std::size_t i = 0; i < devices.size(); ++i) {
+        advertiseTimers.push_back(queue->schedule(step * static_cast<int>(i + 1), false,
+                                                  [this, device = devices[i]] { sight(device); }));
+    }
+    advertiseTimers.push_back(queue->schedule(config.readvertiseInterval, true, [this, devices] {
+        for (const auto& device : devices) sight(device);
+    }));
+}
+
+void FakeBluez::Impl::stopAdvertising() {
+    for (auto& timer : advertiseTimers) timer->invalidate();
+    advertiseTimers.clear();
+    // BlueZ forgets the signal strength of what it no longer hears.
+    for (const auto& [path, interfaces] : tree) {
+        auto d = interfaces.find(DEVICE);
+        if (d == interfaces.end() || !d->second.count("RSSI")) continue;
+        const std::string p = path;
+        queue->post([this, p] { setProps(p, DEVICE, {}, {"RSSI"}); });
+    }
+}
+
+void FakeBluez::Impl::notifyValue(const platform::Uuid& characteristic, const Bytes& value) {
+    if (!connected || !notifying || characteristic != notifyUuid || !loop) return;
+    {
+        std::lock_guard lock(recordMutex);
+        notificationTimes.push_back(std::chrono::steady_clock::now());
+    }
+    setProps(notifyPath, GATT_CHARACTERISTIC, {{"Value", sdbus::Variant(value)}});
+}
+
+}  // namespace orvex::detail::bluez
