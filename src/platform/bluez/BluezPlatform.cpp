@@ -44,7 +44,8 @@ public:
         if (!options_.microAppImagePath) return std::nullopt;
         std::ifstream in(*options_.microAppImagePath, std::ios::binary);
         if (!in) return std::nullopt;
-        platform::Bytes bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+        platform::Bytes bytes((std::istreambuf_iterator<char>(in)),
+                              std::istreambuf_iterator<char>());
         if (in.bad()) return std::nullopt;
         return bytes;
     }

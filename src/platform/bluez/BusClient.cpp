@@ -134,7 +134,8 @@ void BusClient::call(const std::string& path, const std::string& interface,
     auto handler = std::make_shared<ReplyHandler>(std::move(done));
     try {
         if (loop_.isClosed()) {
-            throw sdbus::Error("org.freedesktop.DBus.Error.Disconnected", "the bus connection is closed");
+            throw sdbus::Error("org.freedesktop.DBus.Error.Disconnected",
+                               "the bus connection is closed");
         }
         auto& proxy = proxyFor(path);
         auto msg = proxy.createMethodCall(interface, method);

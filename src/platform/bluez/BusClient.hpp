@@ -21,12 +21,12 @@ struct BusEvent {
     enum class Kind { interfacesAdded, interfacesRemoved, propertiesChanged, ownerChanged, closed };
     Kind kind = Kind::closed;
     std::string path;
-    InterfaceMap added;                   // interfacesAdded
-    std::vector<std::string> removed;     // interfacesRemoved
-    std::string interface;                // propertiesChanged
-    PropMap changed;                      // propertiesChanged
-    std::vector<std::string> invalidated; // propertiesChanged
-    std::string newOwner;                 // ownerChanged: empty when org.bluez left the bus
+    InterfaceMap added;                    // interfacesAdded
+    std::vector<std::string> removed;      // interfacesRemoved
+    std::string interface;                 // propertiesChanged
+    PropMap changed;                       // propertiesChanged
+    std::vector<std::string> invalidated;  // propertiesChanged
+    std::string newOwner;                  // ownerChanged: empty when org.bluez left the bus
 };
 
 // The outcome of a method call: an error name (empty on success) and the reply.
@@ -49,7 +49,8 @@ public:
 
     // Connects to `address`, or to the system bus (DBUS_SYSTEM_BUS_ADDRESS honoured).
     // Throws sdbus::Error when the bus cannot be reached.
-    static std::unique_ptr<BusClient> open(const std::optional<std::string>& address, EventSink sink);
+    static std::unique_ptr<BusClient> open(const std::optional<std::string>& address,
+                                           EventSink sink);
     ~BusClient();  // stops the loop, cancels pending calls, closes the connection
     BusClient(const BusClient&) = delete;
     BusClient& operator=(const BusClient&) = delete;

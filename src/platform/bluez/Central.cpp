@@ -10,7 +10,8 @@ namespace {
 
 bool isAccessDenied(const std::string& errorName) {
     return errorName == "org.freedesktop.DBus.Error.AccessDenied" ||
-           errorName == "org.bluez.Error.NotPermitted" || errorName == "org.bluez.Error.NotAuthorized";
+           errorName == "org.bluez.Error.NotPermitted" ||
+           errorName == "org.bluez.Error.NotAuthorized";
 }
 
 }  // namespace
@@ -77,7 +78,8 @@ void Device::writeValue(const Bytes& data,
 
 std::shared_ptr<Central> Central::create(std::shared_ptr<TaskLoop> queue, BluezOptions options,
                                          std::weak_ptr<platform::CentralManagerDelegate> delegate) {
-    auto central = std::make_shared<Central>(std::move(queue), std::move(options), std::move(delegate));
+    auto central =
+        std::make_shared<Central>(std::move(queue), std::move(options), std::move(delegate));
     central->start();
     return central;
 }
@@ -127,8 +129,8 @@ void Central::start() {
         bus_->start();
         readTree();
     } catch (const sdbus::Error& e) {
-        const auto state = isAccessDenied(e.getName()) ? ManagerState::unauthorized
-                                                       : ManagerState::unsupported;
+        const auto state =
+            isAccessDenied(e.getName()) ? ManagerState::unauthorized : ManagerState::unsupported;
         post([state](Central& c) { c.setState(state); });
     } catch (const std::exception&) {
         post([](Central& c) { c.setState(ManagerState::unsupported); });
@@ -162,28 +164,28 @@ void Central::readTree() {
     const unsigned read = ++treeRead_;
     auto* queue = queue_.get();
     if (!bus_) return;
-    bus_->call("/", OBJECT_MANAGER, "GetManagedObjects", nullptr, options_.callTimeout,
-               [queue, weak = weak_from_this(), read](sdbus::MethodReply* reply,
-                                                       const CallError* error) {
-                   std::optional<ObjectTree> tree;
-                   std::optional<CallError> err;
-                   if (reply) {
-                       try {
-                           DbusTree raw;
-                           *reply >> raw;
-                           tree = toTree(raw);
-                       } catch (const sdbus::Error& e) {
-                           err = CallError{e.getName(), e.getMessage()};
-                       }
-                   } else if (error) {
-                       err = *error;
-                   }
-                   queue->post([weak, read, tree = std::move(tree), err] {
-                       auto self = weak.lock();
-                       if (!self || read != self->treeRead_) return;
-                       self->applyTree(tree, err ? &*err : nullptr);
-                   });
-               });
+    bus_->call(
+        "/", OBJECT_MANAGER, "GetManagedObjects", nullptr, options_.callTimeout,
+        [queue, weak = weak_from_this(), read](sdbus::MethodReply* reply, const CallError* error) {
+            std::optional<ObjectTree> tree;
+            std::optional<CallError> err;
+            if (reply) {
+                try {
+                    DbusTree raw;
+                    *reply >> raw;
+                    tree = toTree(raw);
+                } catch (const sdbus::Error& e) {
+                    err = CallError{e.getName(), e.getMessage()};
+                }
+            } else if (error) {
+                err = *error;
+            }
+            queue->post([weak, read, tree = std::move(tree), err] {
+                auto self = weak.lock();
+                if (!self || read != self->treeRead_) return;
+                self->applyTree(tree, err ? &*err : nullptr);
+            });
+        });
 }
 
 void Central::applyTree(const std::optional<ObjectTree>& tree, const CallError* error) {
@@ -219,7 +221,7 @@ void Central::updateState() {
     }
     const auto& adapter = tree_[adapterPath_][ADAPTER];
     setState(getBool(adapter, "Powered").value_or(false) ? ManagerState::poweredOn
-                                                          : ManagerState::poweredOff);
+                                                         : ManagerState::poweredOff);
 }
 
 void Central::setState(ManagerState state) {
@@ -259,7 +261,8 @@ void Central::objectAdded(const std::string& path, const InterfaceMap& interface
     for (const auto& [name, props] : interfaces) object[name] = props;
     if (interfaces.count(ADAPTER)) updateState();
     if (interfaces.count(DEVICE)) {
-        if (auto it = devices_.find(path); it != devices_.end()) it->second->setName(deviceName(path));
+        if (auto it = devices_.find(path); it != devices_.end())
+            it->second->setName(deviceName(path));
         if (!adapterPath_.empty() && isUnder(path, adapterPath_)) heard(path, true);
     }
 }
@@ -270,10 +273,10 @@ void Central::objectRemoved(const std::string& path, const std::vector<std::stri
         for (const auto& name : interfaces) it->second.erase(name);
         if (it->second.empty()) tree_.erase(it);
     }
-    const bool adapterGone =
-        path == adapterPath_ &&
-        std::find(interfaces.begin(), interfaces.end(), ADAPTER) != interfaces.end();
-    const bool deviceGone = std::find(interfaces.begin(), interfaces.end(), DEVICE) != interfaces.end();
+    const bool adapterGone = path == adapterPath_ && std::find(interfaces.begin(), interfaces.end(),
+                                                               ADAPTER) != interfaces.end();
+    const bool deviceGone =
+        std::find(interfaces.begin(), interfaces.end(), DEVICE) != interfaces.end();
     if (adapterGone) {
         // Its devices and their attributes go with it.
         for (auto t = tree_.begin(); t != tree_.end();) {
@@ -294,7 +297,8 @@ void Central::objectRemoved(const std::string& path, const std::vector<std::stri
 }
 
 void Central::propertiesChanged(const std::string& path, const std::string& interface,
-                                const PropMap& changed, const std::vector<std::string>& invalidated) {
+                                const PropMap& changed,
+                                const std::vector<std::string>& invalidated) {
     auto object = tree_.find(path);
     if (object != tree_.end()) {
         auto& props = object->second[interface];
@@ -392,8 +396,12 @@ void Central::heard(const std::string& path, bool sighting) {
 }
 
 void Central::scanForPeripherals() {
+    if (reported_.load() == ManagerState::poweredOn) scanning_ = true;
     onQueue([](Central& c) {
-        if (c.reported_.load() != ManagerState::poweredOn || c.adapterPath_.empty()) return;
+        if (c.reported_.load() != ManagerState::poweredOn || c.adapterPath_.empty()) {
+            c.scanning_ = false;
+            return;
+        }
         const unsigned scan = ++c.scanNumber_;
         c.heardThisScan_.clear();
         c.scanning_ = true;
@@ -424,7 +432,8 @@ void Central::stopScan() {
         if (!c.discoveryStarted_) return;
         c.discoveryStarted_ = false;
         if (!c.adapterPath_.empty()) {
-            c.call(c.adapterPath_, ADAPTER, "StopDiscovery", nullptr, c.options_.callTimeout, nullptr);
+            c.call(c.adapterPath_, ADAPTER, "StopDiscovery", nullptr, c.options_.callTimeout,
+                   nullptr);
         }
     });
 }

@@ -56,7 +56,8 @@ public:
                                  const std::shared_ptr<platform::Service>& service) override;
     void setNotifyValue(bool enabled,
                         const std::shared_ptr<platform::Characteristic>& characteristic) override;
-    void writeValue(const Bytes& data, const std::shared_ptr<platform::Characteristic>& characteristic,
+    void writeValue(const Bytes& data,
+                    const std::shared_ptr<platform::Characteristic>& characteristic,
                     platform::WriteType type) override;
 
     const std::string& path() const { return path_; }
@@ -99,8 +100,9 @@ private:
 // runs there too (at once when called on the link queue, else posted).
 class Central : public platform::CentralManager, public std::enable_shared_from_this<Central> {
 public:
-    static std::shared_ptr<Central> create(std::shared_ptr<TaskLoop> queue, BluezOptions options,
-                                           std::weak_ptr<platform::CentralManagerDelegate> delegate);
+    static std::shared_ptr<Central> create(
+        std::shared_ptr<TaskLoop> queue, BluezOptions options,
+        std::weak_ptr<platform::CentralManagerDelegate> delegate);
     Central(std::shared_ptr<TaskLoop> queue, BluezOptions options,
             std::weak_ptr<platform::CentralManagerDelegate> delegate);
     ~Central() override;
@@ -110,7 +112,8 @@ public:
     bool isScanning() const override { return scanning_.load(); }
     void stopScan() override;
     void connect(const std::shared_ptr<platform::Peripheral>& peripheral) override;
-    void cancelPeripheralConnection(const std::shared_ptr<platform::Peripheral>& peripheral) override;
+    void cancelPeripheralConnection(
+        const std::shared_ptr<platform::Peripheral>& peripheral) override;
 
     // Runs `f` on the link queue: at once when already there, else posted.
     void onQueue(std::function<void(Central&)> f);
@@ -151,7 +154,8 @@ private:
 
     // Connection.cpp: connect, cancel, disconnection.
     void doConnect(const std::shared_ptr<Device>& device);
-    void connectReplied(const std::shared_ptr<Device>& device, unsigned attempt, const CallError* error);
+    void connectReplied(const std::shared_ptr<Device>& device, unsigned attempt,
+                        const CallError* error);
     void doCancel(const std::shared_ptr<Device>& device);
     void endConnection(const std::shared_ptr<Device>& device);
     void deviceChanged(const std::shared_ptr<Device>& device, const PropMap& changed);

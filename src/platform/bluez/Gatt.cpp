@@ -19,10 +19,9 @@ std::optional<platform::Uuid> uuidOf(const PropMap& props) {
 // The objects of `interface` below `parent` whose UUID is asked for, in the order asked
 // (everything, in path order, when nothing in particular is asked for).
 template <class Accept>
-std::vector<std::pair<std::string, platform::Uuid>> select(const ObjectTree& tree,
-                                                           const char* interface,
-                                                           const std::vector<platform::Uuid>& wanted,
-                                                           Accept accept) {
+std::vector<std::pair<std::string, platform::Uuid>> select(
+    const ObjectTree& tree, const char* interface, const std::vector<platform::Uuid>& wanted,
+    Accept accept) {
     std::vector<std::pair<std::string, platform::Uuid>> found;
     for (const auto& [path, interfaces] : tree) {
         auto it = interfaces.find(interface);
@@ -115,14 +114,16 @@ void Central::servicesFetched(const std::shared_ptr<Device>& device, unsigned at
     const auto wanted = device->servicesWanted.value_or(std::vector<platform::Uuid>{});
     device->servicesWanted.reset();
     const auto& devicePath = device->path();
-    auto found = select(tree_, GATT_SERVICE, wanted, [&](const std::string& path, const PropMap& p) {
-        auto owner = getString(p, "Device");
-        return owner ? *owner == devicePath : isUnder(path, devicePath);
-    });
+    auto found =
+        select(tree_, GATT_SERVICE, wanted, [&](const std::string& path, const PropMap& p) {
+            auto owner = getString(p, "Device");
+            return owner ? *owner == devicePath : isUnder(path, devicePath);
+        });
     platform::ServiceList list;
     for (const auto& [path, uuid] : found) {
         auto& service = device->services[path];
-        if (!service || service->uuid() != uuid) service = std::make_shared<GattService>(uuid, path);
+        if (!service || service->uuid() != uuid)
+            service = std::make_shared<GattService>(uuid, path);
         list.push_back(service);
     }
     if (auto d = device->delegate()) d->didDiscoverServices(device, list, false);
@@ -147,10 +148,11 @@ void Central::discoverCharacteristics(const std::shared_ptr<Device>& device,
         return;
     }
     const auto& servicePath = gatt->path();
-    auto found = select(tree_, GATT_CHARACTERISTIC, uuids, [&](const std::string& path, const PropMap& p) {
-        auto owner = getString(p, "Service");
-        return owner ? *owner == servicePath : isUnder(path, servicePath);
-    });
+    auto found =
+        select(tree_, GATT_CHARACTERISTIC, uuids, [&](const std::string& path, const PropMap& p) {
+            auto owner = getString(p, "Service");
+            return owner ? *owner == servicePath : isUnder(path, servicePath);
+        });
     platform::CharacteristicList list;
     for (const auto& [path, uuid] : found) {
         auto& characteristic = device->characteristics[path];
@@ -160,7 +162,8 @@ void Central::discoverCharacteristics(const std::shared_ptr<Device>& device,
         list.push_back(characteristic);
     }
     post([device, service, list = std::move(list)](Central&) {
-        if (auto d = device->delegate()) d->didDiscoverCharacteristics(device, service, list, false);
+        if (auto d = device->delegate())
+            d->didDiscoverCharacteristics(device, service, list, false);
     });
 }
 
@@ -222,10 +225,9 @@ void Central::write(const std::shared_ptr<Device>& device, Bytes data,
     auto& queue = device->writes[gatt->path()];
     for (std::size_t at = 0; at < data.size(); at += limit) {
         const auto end = std::min(data.size(), at + limit);
-        queue.pieces.push_back(Device::Piece{
-            Bytes(data.begin() + static_cast<std::ptrdiff_t>(at),
-                  data.begin() + static_cast<std::ptrdiff_t>(end)),
-            frame, type == platform::WriteType::withResponse});
+        queue.pieces.push_back(Device::Piece{Bytes(data.begin() + static_cast<std::ptrdiff_t>(at),
+                                                   data.begin() + static_cast<std::ptrdiff_t>(end)),
+                                             frame, type == platform::WriteType::withResponse});
     }
     pumpWrites(device, gatt->path());
 }
@@ -244,8 +246,8 @@ void Central::pumpWrites(const std::shared_ptr<Device>& device, const std::strin
         path, GATT_CHARACTERISTIC, "WriteValue",
         [piece = std::move(piece)](sdbus::MethodCall& m) {
             DbusProps options;
-            options.emplace("type",
-                            sdbus::Variant(std::string(piece.withResponse ? "request" : "command")));
+            options.emplace(
+                "type", sdbus::Variant(std::string(piece.withResponse ? "request" : "command")));
             m << piece.bytes << options;
         },
         options_.writeTimeout,

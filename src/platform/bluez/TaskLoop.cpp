@@ -46,7 +46,8 @@ struct TaskLoop::State {
         std::unique_lock lock(mutex);
         while (!stopping) {
             // Drop invalidated timers so they wake nobody.
-            while (!timers.empty() && timers.begin()->second->cancelled) timers.erase(timers.begin());
+            while (!timers.empty() && timers.begin()->second->cancelled)
+                timers.erase(timers.begin());
             const auto now = Clock::now();
             if (!timers.empty() && timers.begin()->first <= now) {
                 auto node = timers.extract(timers.begin());
@@ -125,6 +126,8 @@ std::shared_ptr<platform::Timer> TaskLoop::schedule(Clock::duration interval, bo
     return handle;
 }
 
-bool TaskLoop::isCurrent() const { return state_->worker.load() == std::this_thread::get_id(); }
+bool TaskLoop::isCurrent() const {
+    return state_->worker.load() == std::this_thread::get_id();
+}
 
 }  // namespace orvex::detail

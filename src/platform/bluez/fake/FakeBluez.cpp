@@ -42,7 +42,8 @@ public:
         auto s = fake_.lock();
         return s && s->notifyingFlag.load();
     }
-    std::shared_ptr<platform::Timer> schedule(double seconds, std::function<void()> action) override {
+    std::shared_ptr<platform::Timer> schedule(double seconds,
+                                              std::function<void()> action) override {
         auto queue = queue_.lock();
         if (!queue) return std::make_shared<NoTimer>();
         return queue->schedule(std::chrono::duration_cast<std::chrono::steady_clock::duration>(
@@ -175,6 +176,10 @@ void FakeBluez::setWriteReplyDelay(std::chrono::milliseconds delay) {
     impl_->sync([delay](Impl& s) { s.writeReplyDelay = delay; });
 }
 
+void FakeBluez::notify(std::vector<std::uint8_t> value) {
+    impl_->sync([value = std::move(value)](Impl& s) { s.notifyValue(s.notifyUuid, value); });
+}
+
 void FakeBluez::stopService() {
     impl_->sync([](Impl& s) {
         if (s.connected) {
@@ -197,7 +202,9 @@ void FakeBluez::startService() {
     });
 }
 
-std::shared_ptr<sim::SimReader> FakeBluez::reader() const { return impl_->reader; }
+std::shared_ptr<sim::SimReader> FakeBluez::reader() const {
+    return impl_->reader;
+}
 
 std::vector<FakeWrite> FakeBluez::writes() const {
     std::lock_guard lock(impl_->recordMutex);
@@ -209,8 +216,12 @@ std::vector<std::string> FakeBluez::calls() const {
     return impl_->calls;
 }
 
-bool FakeBluez::isConnected() const { return impl_->connectedFlag.load(); }
-bool FakeBluez::isNotifying() const { return impl_->notifyingFlag.load(); }
+bool FakeBluez::isConnected() const {
+    return impl_->connectedFlag.load();
+}
+bool FakeBluez::isNotifying() const {
+    return impl_->notifyingFlag.load();
+}
 
 std::vector<std::chrono::steady_clock::time_point> FakeBluez::notificationTimes() const {
     std::lock_guard lock(impl_->recordMutex);

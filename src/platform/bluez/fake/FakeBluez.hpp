@@ -19,8 +19,8 @@ namespace orvex::detail::bluez {
 struct FakeDeviceConfig {
     std::string address;              // "C4:00:00:00:00:01"
     std::optional<std::string> name;  // advertised name; absent: a nameless device
-    bool nameLater = false;           // the name arrives in a second change after the first sighting
-    bool cached = false;              // already in the tree before discovery (heard: RSSI change only)
+    bool nameLater = false;  // the name arrives in a second change after the first sighting
+    bool cached = false;     // already in the tree before discovery (heard: RSSI change only)
     std::int16_t rssi = -60;
 };
 
@@ -73,12 +73,15 @@ public:
     static std::string readerPath(const FakeConfig& config);
 
     // --- driving the fake (any thread but the fake's own; each returns once done)
-    void setPowered(bool powered);            // off: the link drops, discovery ends, Powered false
-    void removeAdapter();                     // the adapter and everything under it vanish
-    void dropConnection();                    // the reader ends the link (Connected false)
-    void removeReaderDevice();                // the reader's Device1 object vanishes
+    void setPowered(bool powered);  // off: the link drops, discovery ends, Powered false
+    void removeAdapter();           // the adapter and everything under it vanish
+    void dropConnection();          // the reader ends the link (Connected false)
+    void removeReaderDevice();      // the reader's Device1 object vanishes
     void setConnectBehaviour(FakeConnect connect);
     void setWriteReplyDelay(std::chrono::milliseconds delay);  // WriteValue type request
+    // One notification of the reader's notify characteristic, as if the reader sent it
+    // (dropped unless connected with notifications on).
+    void notify(std::vector<std::uint8_t> value);
     // bluetoothd leaves the bus (its connection closes) / comes back with a fresh tree.
     void stopService();
     void startService();

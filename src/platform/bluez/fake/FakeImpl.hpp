@@ -8,6 +8,7 @@
 #include <optional>
 #include <set>
 #include <string>
+#include <variant>
 #include <vector>
 
 #include <sdbus-c++/sdbus-c++.h>
@@ -18,6 +19,16 @@
 #include "platform/bluez/fake/FakeBluez.hpp"
 
 namespace orvex::detail::bluez {
+
+// A property value with its exact D-Bus type.
+using FakeValue =
+    std::variant<bool, std::int16_t, std::uint16_t, std::uint32_t, std::string, sdbus::ObjectPath,
+                 std::vector<std::string>, std::vector<sdbus::ObjectPath>, Bytes>;
+using FakeProps = std::map<std::string, FakeValue>;
+using FakeInterfaces = std::map<std::string, FakeProps>;
+
+sdbus::Variant toVariant(const FakeValue& value);
+DbusProps toDbus(const FakeProps& props);
 
 // The fake's state. Everything below `queue` is touched on the fake's own task loop only,
 // apart from the records (under `recordMutex`) and the two flags. D-Bus method handlers
@@ -30,7 +41,8 @@ struct FakeBluez::Impl {
     std::unique_ptr<sdbus::IConnection> connection;
     std::unique_ptr<BusLoop> loop;
     std::map<std::string, std::unique_ptr<sdbus::IObject>> objects;
-    std::map<std::string, DbusInterfaces> tree;
+    mutable std::mutex treeMutex;  // the property getters run on the bus thread
+    std::map<std::string, FakeInterfaces> tree;
 
     std::string adapterPath;
     bool powered = true;
@@ -49,6 +61,8 @@ struct FakeBluez::Impl {
     unsigned epoch = 0;
     FakeConnect connectMode = FakeConnect::accept;
     std::chrono::milliseconds writeReplyDelay{0};
+    // Replies held back by writeReplyDelay; dropped with the connection they belong to.
+    std::vector<std::shared_ptr<sdbus::Result<>>> heldReplies;
     std::shared_ptr<sim::SimReader> reader;
     std::shared_ptr<sim::SimDeviceContext> context;
 
@@ -67,13 +81,14 @@ struct FakeBluez::Impl {
     void startBus();
     void stopBus();
     void buildTree();
-    void addObject(const std::string& path, DbusInterfaces interfaces);
+    void addObject(const std::string& path, FakeInterfaces interfaces);
+    void registerObject(const std::string& path, const FakeInterfaces& interfaces);
     void removeObject(const std::string& path);
     void removeUnder(const std::string& path);
-    void setProps(const std::string& path, const std::string& interface, DbusProps changed,
+    void setProps(const std::string& path, const std::string& interface, FakeProps changed,
                   std::vector<std::string> invalidated = {});
     sdbus::IObject& objectAt(const std::string& path);
-    DbusInterfaces deviceInterfaces(const FakeDeviceConfig& device, bool withName, bool heard);
+    FakeInterfaces deviceInterfaces(const FakeDeviceConfig& device, bool withName, bool heard);
     std::string devicePath(const FakeDeviceConfig& device) const;
     void addGatt();
     void sight(const FakeDeviceConfig& device);
@@ -85,7 +100,6 @@ struct FakeBluez::Impl {
     void registerAdapter(sdbus::IObject& object);
     void registerDevice(sdbus::IObject& object, const std::string& path);
     void registerCharacteristic(sdbus::IObject& object, const std::string& path);
-    void registerRoot(sdbus::IObject& object);
     void connect(const std::string& path, sdbus::Result<> result);
     void disconnect(const std::string& path, sdbus::Result<> result);
     void write(const std::string& path, Bytes bytes, std::string type, sdbus::Result<> result);

@@ -1,3 +1,5 @@
+#include <algorithm>
+
 #include "platform/bluez/fake/FakeImpl.hpp"
 
 namespace orvex::detail::bluez {
@@ -26,20 +28,6 @@ void FakeBluez::Impl::after(std::chrono::milliseconds delay, std::function<void(
 // Every handler runs on the bus thread: it hands the call and its deferred reply to the
 // fake's own loop and returns.
 
-void FakeBluez::Impl::registerRoot(sdbus::IObject& object) {
-    object.registerMethod("GetManagedObjects")
-        .onInterface(OBJECT_MANAGER)
-        .implementedAs([this](sdbus::Result<DbusTree>&& result) {
-            auto r = std::make_shared<sdbus::Result<DbusTree>>(std::move(result));
-            queue->post([this, r] {
-                DbusTree out;
-                for (const auto& [path, interfaces] : tree) out[sdbus::ObjectPath(path)] = interfaces;
-                r->returnResults(out);
-                loop->wake();
-            });
-        });
-}
-
 void FakeBluez::Impl::registerAdapter(sdbus::IObject& object) {
     object.registerMethod("StartDiscovery")
         .onInterface(ADAPTER)
@@ -56,7 +44,7 @@ void FakeBluez::Impl::registerAdapter(sdbus::IObject& object) {
                     discoverySessions.insert(sender);
                     r->returnResults();
                     if (first) {
-                        setProps(adapterPath, ADAPTER, {{"Discovering", sdbus::Variant(true)}});
+                        setProps(adapterPath, ADAPTER, {{"Discovering", FakeValue(true)}});
                         startAdvertising();
                     }
                 }
@@ -75,7 +63,7 @@ void FakeBluez::Impl::registerAdapter(sdbus::IObject& object) {
                     r->returnResults();
                     if (discoverySessions.empty()) {
                         stopAdvertising();
-                        setProps(adapterPath, ADAPTER, {{"Discovering", sdbus::Variant(false)}});
+                        setProps(adapterPath, ADAPTER, {{"Discovering", FakeValue(false)}});
                     }
                 }
                 loop->wake();
@@ -120,8 +108,9 @@ void FakeBluez::Impl::registerDevice(sdbus::IObject& object, const std::string& 
                 loop->wake();
             });
         });
-    object.registerMethod("Disconnect").onInterface(DEVICE).implementedAs(
-        [this, path](sdbus::Result<>&& result) {
+    object.registerMethod("Disconnect")
+        .onInterface(DEVICE)
+        .implementedAs([this, path](sdbus::Result<>&& result) {
             auto r = std::make_shared<sdbus::Result<>>(std::move(result));
             queue->post([this, r, path] {
                 record("Disconnect");
@@ -132,8 +121,9 @@ void FakeBluez::Impl::registerDevice(sdbus::IObject& object, const std::string& 
 }
 
 void FakeBluez::Impl::registerCharacteristic(sdbus::IObject& object, const std::string& path) {
-    object.registerMethod("StartNotify").onInterface(GATT_CHARACTERISTIC).implementedAs(
-        [this, path](sdbus::Result<>&& result) {
+    object.registerMethod("StartNotify")
+        .onInterface(GATT_CHARACTERISTIC)
+        .implementedAs([this, path](sdbus::Result<>&& result) {
             auto r = std::make_shared<sdbus::Result<>>(std::move(result));
             queue->post([this, r, path] {
                 record("StartNotify");
@@ -145,27 +135,29 @@ void FakeBluez::Impl::registerCharacteristic(sdbus::IObject& object, const std::
                     notifying = true;
                     notifyingFlag = true;
                     r->returnResults();
-                    setProps(path, GATT_CHARACTERISTIC, {{"Notifying", sdbus::Variant(true)}});
+                    setProps(path, GATT_CHARACTERISTIC, {{"Notifying", FakeValue(true)}});
                 }
                 loop->wake();
             });
         });
-    object.registerMethod("StopNotify").onInterface(GATT_CHARACTERISTIC).implementedAs(
-        [this, path](sdbus::Result<>&& result) {
+    object.registerMethod("StopNotify")
+        .onInterface(GATT_CHARACTERISTIC)
+        .implementedAs([this, path](sdbus::Result<>&& result) {
             auto r = std::make_shared<sdbus::Result<>>(std::move(result));
             queue->post([this, r, path] {
                 record("StopNotify");
                 if (path == notifyPath && notifying) {
                     notifying = false;
                     notifyingFlag = false;
-                    setProps(path, GATT_CHARACTERISTIC, {{"Notifying", sdbus::Variant(false)}});
+                    setProps(path, GATT_CHARACTERISTIC, {{"Notifying", FakeValue(false)}});
                 }
                 r->returnResults();
                 loop->wake();
             });
         });
-    object.registerMethod("WriteValue").onInterface(GATT_CHARACTERISTIC).implementedAs(
-        [this, path](sdbus::Result<>&& result, Bytes value, DbusProps options) {
+    object.registerMethod("WriteValue")
+        .onInterface(GATT_CHARACTERISTIC)
+        .implementedAs([this, path](sdbus::Result<>&& result, Bytes value, DbusProps options) {
             auto r = std::make_shared<sdbus::Result<>>(std::move(result));
             std::string type;
             if (auto it = options.find("type");
@@ -177,13 +169,19 @@ void FakeBluez::Impl::registerCharacteristic(sdbus::IObject& object, const std::
                 loop->wake();
             });
         });
-    object.registerMethod("ReadValue").onInterface(GATT_CHARACTERISTIC).implementedAs(
-        [this, path](sdbus::Result<Bytes>&& result, DbusProps) {
+    object.registerMethod("ReadValue")
+        .onInterface(GATT_CHARACTERISTIC)
+        .implementedAs([this, path](sdbus::Result<Bytes>&& result, DbusProps) {
             auto r = std::make_shared<sdbus::Result<Bytes>>(std::move(result));
             queue->post([this, r, path] {
                 record("ReadValue");
-                auto bytes = toValue(tree[path][GATT_CHARACTERISTIC]["Value"]);
-                r->returnResults(bytes ? std::get<Bytes>(*bytes) : Bytes{});
+                Bytes bytes;
+                {
+                    std::lock_guard lock(treeMutex);
+                    auto& props = tree[path][GATT_CHARACTERISTIC];
+                    if (auto* v = std::get_if<Bytes>(&props["Value"])) bytes = *v;
+                }
+                r->returnResults(bytes);
                 loop->wake();
             });
         });
@@ -225,7 +223,7 @@ void FakeBluez::Impl::connect(const std::string& path, sdbus::Result<> result) {
         if (attempt != s.epoch || !s.pendingConnect) return;
         s.connected = true;
         s.connectedFlag = true;
-        s.setProps(s.readerPath, DEVICE, {{"Connected", sdbus::Variant(true)}});
+        s.setProps(s.readerPath, DEVICE, {{"Connected", FakeValue(true)}});
         s.pendingConnect->returnResults();
         s.pendingConnect.reset();
         s.loop->wake();
@@ -234,7 +232,7 @@ void FakeBluez::Impl::connect(const std::string& path, sdbus::Result<> result) {
         s.after(s.config.reader->resolveDelay, [attempt](Impl& t) {
             if (attempt != t.epoch || !t.connected) return;
             t.addGatt();
-            t.setProps(t.readerPath, DEVICE, {{"ServicesResolved", sdbus::Variant(true)}});
+            t.setProps(t.readerPath, DEVICE, {{"ServicesResolved", FakeValue(true)}});
         });
     });
 }
@@ -259,10 +257,10 @@ void FakeBluez::Impl::dropLink() {
     notifyingFlag = false;
     ++epoch;
     if (tree.count(notifyPath)) {
-        setProps(notifyPath, GATT_CHARACTERISTIC, {{"Notifying", sdbus::Variant(false)}});
+        setProps(notifyPath, GATT_CHARACTERISTIC, {{"Notifying", FakeValue(false)}});
     }
-    setProps(readerPath, DEVICE, {{"ServicesResolved", sdbus::Variant(false)}});
-    setProps(readerPath, DEVICE, {{"Connected", sdbus::Variant(false)}});
+    setProps(readerPath, DEVICE, {{"ServicesResolved", FakeValue(false)}});
+    setProps(readerPath, DEVICE, {{"Connected", FakeValue(false)}});
     if (reader) reader->onDisconnect();
 }
 
@@ -279,7 +277,8 @@ void FakeBluez::Impl::write(const std::string& path, Bytes bytes, std::string ty
     }
     if (bytes.size() + 3 > config.reader->mtu) {
         // A small serial peripheral turns down what does not fit one ATT payload.
-        result.returnError(bluezError("InvalidValueLength", "Invalid Attribute Value Length (0x0d)"));
+        result.returnError(
+            bluezError("InvalidValueLength", "Invalid Attribute Value Length (0x0d)"));
         return;
     }
     if (path != writePath) {
@@ -294,8 +293,12 @@ void FakeBluez::Impl::write(const std::string& path, Bytes bytes, std::string ty
         return;
     }
     auto r = std::make_shared<sdbus::Result<>>(std::move(result));
-    after(writeReplyDelay, [r](Impl& s) {
-        r->returnResults();
+    heldReplies.push_back(r);
+    after(writeReplyDelay, [weak = std::weak_ptr<sdbus::Result<>>(r)](Impl& s) {
+        auto held = weak.lock();
+        if (!held) return;
+        held->returnResults();
+        s.heldReplies.erase(std::find(s.heldReplies.begin(), s.heldReplies.end(), held));
         s.loop->wake();
     });
 }
@@ -313,12 +316,13 @@ void FakeBluez::Impl::setPowered(bool on) {
         discoverySessions.clear();
         if (wasDiscovering) {
             stopAdvertising();
-            setProps(adapterPath, ADAPTER, {{"Discovering", sdbus::Variant(false)}});
+            setProps(adapterPath, ADAPTER, {{"Discovering", FakeValue(false)}});
         }
     }
     powered = on;
-    setProps(adapterPath, ADAPTER,
-             {{"Powered", sdbus::Variant(on)}, {"PowerState", sdbus::Variant(std::string(on ? "on" : "off"))}});
+    setProps(
+        adapterPath, ADAPTER,
+        {{"Powered", FakeValue(on)}, {"PowerState", FakeValue(std::string(on ? "on" : "off"))}});
 }
 
 }  // namespace orvex::detail::bluez

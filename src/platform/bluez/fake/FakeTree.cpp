@@ -1,5 +1,6 @@
 #include <algorithm>
 #include <stdexcept>
+#include <type_traits>
 
 #include "platform/bluez/fake/FakeImpl.hpp"
 
@@ -7,7 +8,9 @@ namespace orvex::detail::bluez {
 
 namespace {
 
-sdbus::Variant str(const std::string& s) { return sdbus::Variant(s); }
+FakeValue str(const std::string& s) {
+    return FakeValue{s};
+}
 
 std::string lower(const platform::Uuid& uuid) {
     // BlueZ spells every UUID in its 128-bit lower-case form.
@@ -24,6 +27,16 @@ std::string lower(const platform::Uuid& uuid) {
 
 }  // namespace
 
+sdbus::Variant toVariant(const FakeValue& value) {
+    return std::visit([](const auto& v) { return sdbus::Variant(v); }, value);
+}
+
+DbusProps toDbus(const FakeProps& props) {
+    DbusProps out;
+    for (const auto& [name, value] : props) out.emplace(name, toVariant(value));
+    return out;
+}
+
 std::string FakeBluez::Impl::devicePath(const FakeDeviceConfig& device) const {
     std::string tail = device.address;
     std::replace(tail.begin(), tail.end(), ':', '_');
@@ -34,7 +47,7 @@ void FakeBluez::Impl::startBus() {
     connection = sdbus::createSessionBusConnectionWithAddress(address);
     loop = std::make_unique<BusLoop>(*connection);
     auto root = sdbus::createObject(*connection, "/");
-    registerRoot(*root);
+    root->addObjectManager();  // sd-bus answers GetManagedObjects from the registered objects
     objects["/"] = std::move(root);
     buildTree();
     loop->start(nullptr);
@@ -46,6 +59,7 @@ void FakeBluez::Impl::startBus() {
 void FakeBluez::Impl::stopBus() {
     if (loop) loop->stop();
     pendingConnect.reset();
+    heldReplies.clear();
     objects.clear();
     tree.clear();
     loop.reset();
@@ -55,20 +69,19 @@ void FakeBluez::Impl::stopBus() {
 void FakeBluez::Impl::buildTree() {
     adapterPath = "/org/bluez/" + config.adapter;
     adapterPresent = true;
-    DbusInterfaces adapter;
+    FakeInterfaces adapter;
     auto& a = adapter[ADAPTER];
     a["Address"] = str("00:1A:7D:DA:71:13");
     a["AddressType"] = str("public");
     a["Name"] = str("orvex-fake");
     a["Alias"] = str("orvex-fake");
-    a["Class"] = sdbus::Variant(std::uint32_t{0x6c010c});
-    a["Powered"] = sdbus::Variant(powered);
+    a["Class"] = FakeValue(std::uint32_t{0x6c010c});
+    a["Powered"] = FakeValue(powered);
     a["PowerState"] = str(powered ? "on" : "off");
-    a["Discoverable"] = sdbus::Variant(false);
-    a["Pairable"] = sdbus::Variant(true);
-    a["Discovering"] = sdbus::Variant(false);
-    a["UUIDs"] = sdbus::Variant(std::vector<std::string>{});
-    adapter["org.bluez.GattManager1"] = {};
+    a["Discoverable"] = FakeValue(false);
+    a["Pairable"] = FakeValue(true);
+    a["Discovering"] = FakeValue(false);
+    a["UUIDs"] = FakeValue(std::vector<std::string>{});
     addObject(adapterPath, std::move(adapter));
     for (const auto& device : config.nearby) {
         if (device.cached) addObject(devicePath(device), deviceInterfaces(device, true, false));
@@ -93,9 +106,9 @@ void FakeBluez::Impl::buildTree() {
     }
 }
 
-DbusInterfaces FakeBluez::Impl::deviceInterfaces(const FakeDeviceConfig& device, bool withName,
+FakeInterfaces FakeBluez::Impl::deviceInterfaces(const FakeDeviceConfig& device, bool withName,
                                                  bool heard) {
-    DbusInterfaces interfaces;
+    FakeInterfaces interfaces;
     auto& d = interfaces[DEVICE];
     std::string dashed = device.address;
     std::replace(dashed.begin(), dashed.end(), ':', '-');
@@ -107,70 +120,104 @@ DbusInterfaces FakeBluez::Impl::deviceInterfaces(const FakeDeviceConfig& device,
     } else {
         d["Alias"] = str(dashed);
     }
-    d["Adapter"] = sdbus::Variant(sdbus::ObjectPath(adapterPath));
-    d["Connected"] = sdbus::Variant(false);
-    d["ServicesResolved"] = sdbus::Variant(false);
-    d["Paired"] = sdbus::Variant(false);
-    d["Trusted"] = sdbus::Variant(false);
-    d["Blocked"] = sdbus::Variant(false);
-    d["LegacyPairing"] = sdbus::Variant(false);
-    d["UUIDs"] = sdbus::Variant(std::vector<std::string>{});
-    if (heard) d["RSSI"] = sdbus::Variant(device.rssi);
-    interfaces[PROPERTIES] = {};
+    d["Adapter"] = FakeValue(sdbus::ObjectPath(adapterPath));
+    d["Connected"] = FakeValue(false);
+    d["ServicesResolved"] = FakeValue(false);
+    d["Paired"] = FakeValue(false);
+    d["Trusted"] = FakeValue(false);
+    d["Blocked"] = FakeValue(false);
+    d["LegacyPairing"] = FakeValue(false);
+    d["UUIDs"] = FakeValue(std::vector<std::string>{});
+    if (heard) d["RSSI"] = FakeValue(device.rssi);
     return interfaces;
 }
 
 void FakeBluez::Impl::addGatt() {
     if (tree.count(servicePath)) return;  // kept across connections, as BlueZ's cache does
-    DbusInterfaces service;
+    FakeInterfaces service;
     auto& s = service[GATT_SERVICE];
     s["UUID"] = str(lower(config.reader->reader.service == sim::SimService::serial16
                               ? platform::Uuid("FFE0")
                               : platform::Uuid("49535343-FE7D-4AE5-8FA9-9FAFD205E455")));
-    s["Primary"] = sdbus::Variant(true);
-    s["Device"] = sdbus::Variant(sdbus::ObjectPath(readerPath));
-    s["Includes"] = sdbus::Variant(std::vector<sdbus::ObjectPath>{});
+    s["Primary"] = FakeValue(true);
+    s["Device"] = FakeValue(sdbus::ObjectPath(readerPath));
+    s["Includes"] = FakeValue(std::vector<sdbus::ObjectPath>{});
     addObject(servicePath, std::move(service));
     auto characteristic = [&](const std::string& path, const platform::Uuid& uuid,
                               std::vector<std::string> flags) {
-        DbusInterfaces c;
+        FakeInterfaces c;
         auto& p = c[GATT_CHARACTERISTIC];
         p["UUID"] = str(lower(uuid));
-        p["Service"] = sdbus::Variant(sdbus::ObjectPath(servicePath));
-        p["Value"] = sdbus::Variant(Bytes{});
-        p["Notifying"] = sdbus::Variant(false);
-        p["Flags"] = sdbus::Variant(std::move(flags));
-        p["MTU"] = sdbus::Variant(config.reader->mtu);
+        p["Service"] = FakeValue(sdbus::ObjectPath(servicePath));
+        p["Value"] = FakeValue(Bytes{});
+        p["Notifying"] = FakeValue(false);
+        p["Flags"] = FakeValue(std::move(flags));
+        p["MTU"] = FakeValue(config.reader->mtu);
         addObject(path, std::move(c));
     };
     if (notifyPath == writePath) {
-        characteristic(notifyPath, notifyUuid, {"read", "write-without-response", "write", "notify"});
+        characteristic(notifyPath, notifyUuid,
+                       {"read", "write-without-response", "write", "notify"});
     } else {
         characteristic(notifyPath, notifyUuid, {"notify"});
         characteristic(writePath, writeUuid, {"write-without-response", "write"});
     }
 }
 
-void FakeBluez::Impl::addObject(const std::string& path, DbusInterfaces interfaces) {
+void FakeBluez::Impl::registerObject(const std::string& path, const FakeInterfaces& interfaces) {
+    objects.erase(path);
     auto object = sdbus::createObject(*connection, path);
     if (interfaces.count(ADAPTER)) registerAdapter(*object);
     if (interfaces.count(DEVICE)) registerDevice(*object, path);
     if (interfaces.count(GATT_CHARACTERISTIC)) registerCharacteristic(*object, path);
+    for (const auto& [interface, props] : interfaces) {
+        for (const auto& [name, value] : props) {
+            std::visit(
+                [&, interface = interface, name = name](const auto& v) {
+                    using T = std::decay_t<decltype(v)>;
+                    object->registerProperty(name).onInterface(interface).withGetter(
+                        [this, path, interface, name]() -> T {
+                            std::lock_guard lock(treeMutex);
+                            auto object = tree.find(path);
+                            if (object == tree.end()) return T{};
+                            auto props = object->second.find(interface);
+                            if (props == object->second.end()) return T{};
+                            auto value = props->second.find(name);
+                            if (value == props->second.end()) return T{};
+                            if (const T* current = std::get_if<T>(&value->second)) return *current;
+                            return T{};
+                        });
+                },
+                value);
+        }
+    }
     object->finishRegistration();
     objects[path] = std::move(object);
-    tree[path] = interfaces;
+}
+
+void FakeBluez::Impl::addObject(const std::string& path, FakeInterfaces interfaces) {
+    {
+        std::lock_guard lock(treeMutex);
+        tree[path] = interfaces;
+    }
+    registerObject(path, interfaces);
+    DbusInterfaces wire;
+    for (const auto& [name, props] : interfaces) wire.emplace(name, toDbus(props));
     auto signal = objects["/"]->createSignal(OBJECT_MANAGER, "InterfacesAdded");
-    signal << sdbus::ObjectPath(path) << interfaces;
+    signal << sdbus::ObjectPath(path) << wire;
     objects["/"]->emitSignal(signal);
     loop->wake();
 }
 
 void FakeBluez::Impl::removeObject(const std::string& path) {
-    auto it = tree.find(path);
-    if (it == tree.end()) return;
     std::vector<std::string> names;
-    for (const auto& [name, props] : it->second) names.push_back(name);
-    tree.erase(it);
+    {
+        std::lock_guard lock(treeMutex);
+        auto it = tree.find(path);
+        if (it == tree.end()) return;
+        for (const auto& [name, props] : it->second) names.push_back(name);
+        tree.erase(it);
+    }
     objects.erase(path);
     auto signal = objects["/"]->createSignal(OBJECT_MANAGER, "InterfacesRemoved");
     signal << sdbus::ObjectPath(path) << names;
@@ -190,15 +237,25 @@ void FakeBluez::Impl::removeUnder(const std::string& path) {
 }
 
 void FakeBluez::Impl::setProps(const std::string& path, const std::string& interface,
-                               DbusProps changed, std::vector<std::string> invalidated) {
-    auto it = tree.find(path);
-    if (it == tree.end()) return;
-    auto& props = it->second[interface];
-    for (const auto& [name, value] : changed) props[name] = value;
-    for (const auto& name : invalidated) props.erase(name);
+                               FakeProps changed, std::vector<std::string> invalidated) {
+    bool reshaped = false;  // a property came or went: the object is registered anew
+    FakeInterfaces now;
+    {
+        std::lock_guard lock(treeMutex);
+        auto it = tree.find(path);
+        if (it == tree.end() || !loop) return;
+        auto& props = it->second[interface];
+        for (const auto& [name, value] : changed) {
+            reshaped = reshaped || !props.count(name);
+            props[name] = value;
+        }
+        for (const auto& name : invalidated) reshaped = props.erase(name) > 0 || reshaped;
+        now = it->second;
+    }
+    if (reshaped) registerObject(path, now);
     auto& object = objectAt(path);
     auto signal = object.createSignal(PROPERTIES, "PropertiesChanged");
-    signal << interface << changed << invalidated;
+    signal << interface << toDbus(changed) << invalidated;
     object.emitSignal(signal);
     loop->wake();
 }
@@ -224,7 +281,8 @@ void FakeBluez::Impl::sight(const FakeDeviceConfig& device) {
         return;
     }
     rssiSwing = static_cast<std::int16_t>(rssiSwing == 0 ? 10 : 0);
-    setProps(path, DEVICE, {{"RSSI", sdbus::Variant(static_cast<std::int16_t>(device.rssi - rssiSwing))}});
+    setProps(path, DEVICE,
+             {{"RSSI", FakeValue(static_cast<std::int16_t>(device.rssi - rssiSwing))}});
 }
 
 void FakeBluez::Impl::startAdvertising() {
@@ -258,7 +316,7 @@ void FakeBluez::Impl::notifyValue(const platform::Uuid& characteristic, const By
         std::lock_guard lock(recordMutex);
         notificationTimes.push_back(std::chrono::steady_clock::now());
     }
-    setProps(notifyPath, GATT_CHARACTERISTIC, {{"Value", sdbus::Variant(value)}});
+    setProps(notifyPath, GATT_CHARACTERISTIC, {{"Value", FakeValue(value)}});
 }
 
 }  // namespace orvex::detail::bluez

@@ -28,7 +28,9 @@ std::string config(const std::string& dir, bool denyBluez) {
         " \"http://www.freedesktop.org/standards/dbus/1.0/busconfig.dtd\">\n"
         "<busconfig>\n"
         "  <type>session</type>\n"
-        "  <listen>unix:path=" + dir + "/bus</listen>\n"
+        "  <listen>unix:path=" +
+        dir +
+        "/bus</listen>\n"
         "  <auth>EXTERNAL</auth>\n"
         "  <policy context=\"default\">\n"
         "    <allow send_destination=\"*\" eavesdrop=\"true\"/>\n"
@@ -58,7 +60,8 @@ PrivateBus::PrivateBus(bool denyBluez) {
     std::string configArg = "--config-file=" + file;
     std::vector<char*> argv{const_cast<char*>("dbus-daemon"), const_cast<char*>("--nofork"),
                             configArg.data(), const_cast<char*>("--print-address=3"), nullptr};
-    const int spawned = ::posix_spawnp(&pid_, "dbus-daemon", &actions, nullptr, argv.data(), environ);
+    const int spawned =
+        ::posix_spawnp(&pid_, "dbus-daemon", &actions, nullptr, argv.data(), environ);
     posix_spawn_file_actions_destroy(&actions);
     ::close(fds[1]);
     if (spawned != 0) {

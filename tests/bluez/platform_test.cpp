@@ -1,0 +1,380 @@
+#include <gtest/gtest.h>
+
+#include "PlatformRecorder.hpp"
+#include "reader/Commands.hpp"
+
+// The backend on its own, against the fake org.bluez over a private bus: what it reports
+// to the link, and what it sends to BlueZ.
+
+namespace orvex::bluez_test {
+namespace {
+
+const std::vector<platform::Uuid> kServices = detail::KnownServices;
+const std::vector<platform::Uuid> kCharacteristics = detail::KnownCharacteristics;
+
+std::size_t countOf(const std::vector<std::string>& lines, const std::string& line) {
+    return static_cast<std::size_t>(std::count(lines.begin(), lines.end(), line));
+}
+
+// --- adapter state -----------------------------------------------------------------------
+
+struct StateCase {
+    const char* what;
+    bool fake;       // a fake org.bluez on the bus
+    bool powered;    // its adapter powered
+    bool denyBluez;  // the bus policy refuses calls to org.bluez
+    const char* adapter;
+    bool badAddress;  // the bus cannot be reached at all
+    ManagerState expected;
+};
+
+class AdapterState : public ::testing::TestWithParam<StateCase> {};
+
+TEST_P(AdapterState, FirstReportFollowsBluezAndTheAdapter) {
+    const auto& c = GetParam();
+    FakeConfig config;
+    config.powered = c.powered;
+    PrivateBus bus(c.denyBluez);
+    std::unique_ptr<FakeBluez> fake;
+    if (c.fake) fake = std::make_unique<FakeBluez>(bus.address(), config);
+    BluezOptions options;
+    options.busAddress = c.badAddress ? "unix:path=/nonexistent/orvex-bus" : bus.address();
+    options.adapter = c.adapter;
+    Backend backend(options);
+    const auto expected = "state " + std::to_string(static_cast<int>(c.expected));
+    ASSERT_TRUE(backend.recorder->log.waitUntil([](const auto& l) { return !l.empty(); }));
+    EXPECT_EQ(backend.recorder->log.lines().front(), expected) << c.what;
+    EXPECT_EQ(backend.central->state(), c.expected) << c.what;
+}
+
+INSTANTIATE_TEST_SUITE_P(Cases, AdapterState,
+                         ::testing::Values(StateCase{"powered adapter", true, true, false, "hci0",
+                                                     false, ManagerState::poweredOn},
+                                           StateCase{"first adapter when none is named", true, true,
+                                                     false, "", false, ManagerState::poweredOn},
+                                           StateCase{"adapter off (or rfkill-blocked)", true, false,
+                                                     false, "hci0", false,
+                                                     ManagerState::poweredOff},
+                                           StateCase{"named adapter missing", true, true, false,
+                                                     "hci1", false, ManagerState::unsupported},
+                                           StateCase{"no BlueZ on the bus", false, true, false,
+                                                     "hci0", false, ManagerState::unsupported},
+                                           StateCase{"bus policy refuses us", true, true, true,
+                                                     "hci0", false, ManagerState::unauthorized},
+                                           StateCase{"no bus at all", false, true, false, "hci0",
+                                                     true, ManagerState::unsupported}));
+
+TEST(AdapterStateChanges, PowerAdapterRemovalAndDaemonRestartAreReported) {
+    FakeWorld world(fastConfig());
+    Backend backend(world.options());
+    auto& log = backend.recorder->log;
+    ASSERT_TRUE(log.waitFor("state 5"));
+    world.fake->setPowered(false);
+    ASSERT_TRUE(log.waitFor("state 4")) << log.dump();
+    world.fake->setPowered(true);
+    ASSERT_TRUE(log.waitFor("state 5", 2)) << log.dump();
+    // The daemon restarts: resetting, then what the new tree says.
+    world.fake->stopService();
+    ASSERT_TRUE(log.waitFor("state 1")) << log.dump();
+    world.fake->startService();
+    ASSERT_TRUE(log.waitFor("state 5", 3)) << log.dump();
+    // The daemon leaves for good: resetting, then unsupported once it stays away.
+    world.fake->stopService();
+    ASSERT_TRUE(log.waitFor("state 1", 2)) << log.dump();
+    ASSERT_TRUE(log.waitFor("state 2")) << log.dump();
+    world.fake->startService();
+    ASSERT_TRUE(log.waitFor("state 5", 4)) << log.dump();
+    world.fake->removeAdapter();
+    ASSERT_TRUE(log.waitFor("state 2", 2)) << log.dump();
+    // The bus itself goes away.
+    world.bus.kill();
+    EXPECT_EQ(backend.central->state(), ManagerState::unsupported);
+}
+
+// --- discovery ---------------------------------------------------------------------------
+
+TEST(Discovery, EachDeviceHeardIsReportedOnceAndAgainWhenItsNameArrives) {
+    FakeWorld world(fastConfig());
+    Backend backend(world.options());
+    auto& log = backend.recorder->log;
+    ASSERT_TRUE(log.waitFor("state 5"));
+    backend.central->scanForPeripherals();
+    EXPECT_TRUE(backend.central->isScanning());
+    // Let the fake re-advertise a few times: repeated sightings are not reported again.
+    ASSERT_TRUE(log.waitFor("discover KX-BT4 SIM")) << log.dump();
+    std::this_thread::sleep_for(std::chrono::milliseconds(800));
+    auto lines = log.lines();
+    EXPECT_EQ(countOf(lines, "discover Galaxy Buds2 (4C1F)"), 1u);
+    EXPECT_EQ(countOf(lines, "discover kx-bt4 charging dock"), 1u);
+    EXPECT_EQ(countOf(lines, "discover KX-BT4 SIM"), 1u);
+    // A cached device counts once it is heard (its RSSI changes).
+    EXPECT_EQ(countOf(lines, "discover [TV] Living Room"), 1u);
+    // Nameless twice: the nameless device, and the band before its name came.
+    EXPECT_EQ(countOf(lines, "discover -"), 2u);
+    EXPECT_EQ(countOf(lines, "discover Mi Smart Band 6"), 1u);
+    auto calls = world.fake->calls();
+    EXPECT_EQ(countOf(calls, "SetDiscoveryFilter:le"), 1u);
+    EXPECT_EQ(countOf(calls, "StartDiscovery"), 1u);
+
+    backend.central->stopScan();
+    EXPECT_FALSE(backend.central->isScanning());
+    const auto before = log.lines().size();
+    std::this_thread::sleep_for(std::chrono::milliseconds(400));
+    EXPECT_EQ(log.lines().size(), before) << log.dump();
+    onLinkQueue(*backend.platform, [] {});
+    EXPECT_EQ(countOf(world.fake->calls(), "StopDiscovery"), 1u);
+
+    // A new scan reports what it hears anew.
+    backend.central->scanForPeripherals();
+    ASSERT_TRUE(log.waitFor("discover KX-BT4 SIM", 2)) << log.dump();
+    backend.central->stopScan();
+}
+
+TEST(Discovery, NotScanningWhileTheAdapterIsOff) {
+    FakeConfig config = fastConfig();
+    config.powered = false;
+    FakeWorld world(config);
+    Backend backend(world.options());
+    ASSERT_TRUE(backend.recorder->log.waitFor("state 4"));
+    backend.central->scanForPeripherals();
+    onLinkQueue(*backend.platform, [] {});
+    EXPECT_FALSE(backend.central->isScanning());
+    EXPECT_EQ(countOf(world.fake->calls(), "StartDiscovery"), 0u);
+}
+
+// --- connection and GATT -------------------------------------------------------------------
+
+class Gatt : public ::testing::TestWithParam<sim::SimService> {};
+
+TEST_P(Gatt, ServicesAndCharacteristicsComeFilteredInTheLinksOrder) {
+    FakeWorld world(fastConfig(GetParam()));
+    Backend backend(world.options());
+    ASSERT_TRUE(backend.recorder->log.waitFor("state 5"));
+    auto reader = backend.connectReader(kServices, kCharacteristics);
+    ASSERT_TRUE(reader);
+    auto lines = backend.recorder->log.lines();
+    if (GetParam() == sim::SimService::uart) {
+        EXPECT_EQ(countOf(lines, "services 49535343-FE7D-4AE5-8FA9-9FAFD205E455"), 1u);
+        // The link asks for the read characteristic before the write one.
+        EXPECT_EQ(countOf(lines,
+                          "characteristics 49535343-1E4D-4BD9-BA61-23C647249616 "
+                          "49535343-8841-43F4-A8D4-ECBE34729BB3"),
+                  1u)
+            << backend.recorder->log.dump();
+    } else {
+        EXPECT_EQ(countOf(lines, "services FFE0"), 1u) << backend.recorder->log.dump();
+        EXPECT_EQ(countOf(lines, "characteristics FFE1"), 1u) << backend.recorder->log.dump();
+    }
+    // Asking for something the reader does not offer gives an empty list, not an error.
+    reader->discoverServices({platform::Uuid("180F")});
+    EXPECT_TRUE(backend.recorder->log.waitFor("services")) << backend.recorder->log.dump();
+    // Every callback came on the link queue.
+    for (const auto& line : backend.recorder->log.lines()) {
+        EXPECT_EQ(line.find("off the link queue"), std::string::npos) << line;
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Layouts, Gatt,
+                         ::testing::Values(sim::SimService::uart, sim::SimService::serial16));
+
+TEST(Writes, AreCutToTheAttPayloadSentInOrderWithTheirType) {
+    FakeWorld world(fastConfig());
+    Backend backend(world.options());
+    ASSERT_TRUE(backend.recorder->log.waitFor("state 5"));
+    auto reader = backend.connectReader(kServices, kCharacteristics);
+    auto chars = backend.recorder->characteristics();
+    ASSERT_EQ(chars.size(), 2u);
+    auto write = chars[1];
+    // An escaped 80-byte slice is at most 160 bytes: eight writes at MTU 23.
+    Bytes slice(160);
+    for (std::size_t i = 0; i < slice.size(); ++i) slice[i] = static_cast<std::uint8_t>(i);
+    Bytes small{0x01, 0x02, 0x03};
+    reader->writeValue(slice, write, platform::WriteType::withResponse);
+    reader->writeValue(small, write, platform::WriteType::withoutResponse);
+    ASSERT_TRUE(eventually([&] { return world.fake->writes().size() >= 9; }));
+    auto writes = world.fake->writes();
+    ASSERT_EQ(writes.size(), 9u);
+    Bytes joined;
+    for (std::size_t i = 0; i < 8; ++i) {
+        EXPECT_EQ(writes[i].bytes.size(), 20u);
+        EXPECT_EQ(writes[i].type, "request");
+        joined.insert(joined.end(), writes[i].bytes.begin(), writes[i].bytes.end());
+    }
+    EXPECT_EQ(joined, slice);
+    EXPECT_EQ(writes[8].bytes, small);
+    EXPECT_EQ(writes[8].type, "command");
+}
+
+TEST(Writes, SlowAnswersNeitherReorderNorBlockTheLinkQueue) {
+    FakeWorld world(fastConfig(sim::SimService::serial16));
+    Backend backend(world.options());
+    ASSERT_TRUE(backend.recorder->log.waitFor("state 5"));
+    auto reader = backend.connectReader(kServices, kCharacteristics);
+    auto chars = backend.recorder->characteristics();
+    ASSERT_EQ(chars.size(), 1u);
+    world.fake->setWriteReplyDelay(std::chrono::milliseconds(30));
+    // Many frames posted at once from the link queue: the queue stays free meanwhile.
+    onLinkQueue(*backend.platform, [&] {
+        for (std::uint8_t i = 0; i < 10; ++i) {
+            reader->writeValue(Bytes(30, i), chars[0], platform::WriteType::withResponse);
+        }
+    });
+    onLinkQueue(*backend.platform, [] {});  // runs long before the 20 writes are answered
+    EXPECT_LT(world.fake->writes().size(), 20u);
+    ASSERT_TRUE(eventually([&] { return world.fake->writes().size() >= 20; }));
+    auto writes = world.fake->writes();
+    for (std::size_t i = 0; i < writes.size(); ++i) {
+        EXPECT_EQ(writes[i].bytes.front(), i / 2) << "write " << i;
+        EXPECT_EQ(writes[i].bytes.size(), i % 2 == 0 ? 20u : 10u);
+    }
+}
+
+TEST(Notifications, ArriveInOrderAfterStartNotify) {
+    FakeWorld world(fastConfig());
+    Backend backend(world.options());
+    ASSERT_TRUE(backend.recorder->log.waitFor("state 5"));
+    auto reader = backend.connectReader(kServices, kCharacteristics);
+    auto chars = backend.recorder->characteristics();
+    ASSERT_EQ(chars.size(), 2u);
+    world.fake->notify({0x55});  // before StartNotify: nothing reaches the link
+    reader->setNotifyValue(true, chars[0]);
+    ASSERT_TRUE(eventually([&] { return world.fake->isNotifying(); }));
+    Bytes expected;
+    for (int i = 0; i < 200; ++i) {
+        Bytes value{static_cast<std::uint8_t>(i), static_cast<std::uint8_t>(i >> 8)};
+        world.fake->notify(value);
+        expected.insert(expected.end(), value.begin(), value.end());
+    }
+    ASSERT_TRUE(backend.recorder->log.waitFor("value", 200)) << backend.recorder->log.dump();
+    EXPECT_EQ(backend.recorder->received(), expected);
+}
+
+// --- failures and disconnection --------------------------------------------------------------
+
+TEST(Connect, RefusedConnectionFails) {
+    FakeConfig config = fastConfig();
+    config.reader->connect = FakeConnect::refuse;
+    FakeWorld world(config);
+    Backend backend(world.options());
+    ASSERT_TRUE(backend.recorder->log.waitFor("state 5"));
+    auto reader = backend.findReader();
+    ASSERT_TRUE(reader);
+    backend.central->connect(reader);
+    ASSERT_TRUE(backend.recorder->log.waitFor("fail")) << backend.recorder->log.dump();
+    // A cancel afterwards still reports the end, once.
+    backend.central->cancelPeripheralConnection(reader);
+    ASSERT_TRUE(backend.recorder->log.waitFor("disconnect"));
+    onLinkQueue(*backend.platform, [] {});
+    EXPECT_EQ(backend.recorder->log.count("disconnect"), 1u);
+}
+
+TEST(Connect, CancelledWhileConnectingIsReportedDownOnce) {
+    FakeConfig config = fastConfig();
+    config.reader->connect = FakeConnect::hang;
+    FakeWorld world(config);
+    Backend backend(world.options());
+    ASSERT_TRUE(backend.recorder->log.waitFor("state 5"));
+    auto reader = backend.findReader();
+    backend.central->connect(reader);
+    ASSERT_TRUE(eventually([&] { return countOf(world.fake->calls(), "Connect") == 1; }));
+    backend.central->cancelPeripheralConnection(reader);
+    backend.central->cancelPeripheralConnection(reader);
+    ASSERT_TRUE(backend.recorder->log.waitFor("disconnect")) << backend.recorder->log.dump();
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    EXPECT_EQ(backend.recorder->log.count("disconnect"), 1u);
+    EXPECT_EQ(backend.recorder->log.count("connect"), 0u);
+    EXPECT_EQ(backend.recorder->log.count("fail"), 0u);
+}
+
+TEST(Connect, AConnectThatNeverAnswersTimesOutAndIsAborted) {
+    FakeConfig config = fastConfig();
+    config.reader->connect = FakeConnect::hang;
+    FakeWorld world(config);
+    auto options = world.options();
+    options.connectTimeout = std::chrono::milliseconds(300);
+    Backend backend(options);
+    ASSERT_TRUE(backend.recorder->log.waitFor("state 5"));
+    auto reader = backend.findReader();
+    backend.central->connect(reader);
+    ASSERT_TRUE(backend.recorder->log.waitFor("fail")) << backend.recorder->log.dump();
+    ASSERT_TRUE(eventually([&] { return countOf(world.fake->calls(), "Disconnect") == 1; }));
+}
+
+TEST(Connect, ServicesThatNeverResolveEndInAnError) {
+    FakeConfig config = fastConfig();
+    config.reader->resolve = false;
+    FakeWorld world(config);
+    Backend backend(world.options());
+    ASSERT_TRUE(backend.recorder->log.waitFor("state 5"));
+    auto reader = backend.connectReader(kServices, kCharacteristics);
+    EXPECT_EQ(backend.recorder->log.count("services error"), 1u) << backend.recorder->log.dump();
+}
+
+struct DropCase {
+    const char* what;
+    std::function<void(FakeWorld&)> drop;
+    const char* stateAfter;  // a state line that follows, if any
+};
+
+class Disconnection : public ::testing::TestWithParam<DropCase> {};
+
+TEST_P(Disconnection, IsReportedOnce) {
+    const auto& c = GetParam();
+    FakeWorld world(fastConfig());
+    Backend backend(world.options());
+    auto& log = backend.recorder->log;
+    ASSERT_TRUE(log.waitFor("state 5"));
+    auto reader = backend.connectReader(kServices, kCharacteristics);
+    ASSERT_TRUE(reader);
+    c.drop(world);
+    ASSERT_TRUE(log.waitFor("disconnect")) << c.what << "\n" << log.dump();
+    if (*c.stateAfter) {
+        ASSERT_TRUE(log.waitFor(c.stateAfter)) << c.what << "\n" << log.dump();
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    onLinkQueue(*backend.platform, [] {});
+    EXPECT_EQ(log.count("disconnect"), 1u) << c.what << "\n" << log.dump();
+    // A cancel after the end reports nothing twice over a real link: it is a new end.
+    EXPECT_EQ(log.count("fail"), 0u) << c.what;
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Ways, Disconnection,
+    ::testing::Values(
+        DropCase{"reader drops the link", [](FakeWorld& w) { w.fake->dropConnection(); }, ""},
+        DropCase{"device object vanishes", [](FakeWorld& w) { w.fake->removeReaderDevice(); }, ""},
+        DropCase{"adapter unplugged", [](FakeWorld& w) { w.fake->removeAdapter(); }, "state 2"},
+        DropCase{"adapter powered off", [](FakeWorld& w) { w.fake->setPowered(false); }, "state 4"},
+        DropCase{"daemon leaves the bus", [](FakeWorld& w) { w.fake->stopService(); }, "state 1"},
+        DropCase{"bus goes away", [](FakeWorld& w) { w.bus.kill(); }, "state 2"}));
+
+TEST(Disconnection, CancelOfAnOpenLinkDisconnectsAtBluez) {
+    FakeWorld world(fastConfig());
+    Backend backend(world.options());
+    ASSERT_TRUE(backend.recorder->log.waitFor("state 5"));
+    auto reader = backend.connectReader(kServices, kCharacteristics);
+    ASSERT_TRUE(world.fake->isConnected());
+    backend.central->cancelPeripheralConnection(reader);
+    ASSERT_TRUE(backend.recorder->log.waitFor("disconnect"));
+    EXPECT_FALSE(world.fake->isConnected());
+    // Connecting again reuses BlueZ's cached GATT objects.
+    backend.central->connect(reader);
+    ASSERT_TRUE(backend.recorder->log.waitFor("connect", 2));
+    reader->discoverServices(kServices);
+    ASSERT_TRUE(backend.recorder->log.waitFor("services 49535343-FE7D-4AE5-8FA9-9FAFD205E455", 2))
+        << backend.recorder->log.dump();
+}
+
+TEST(Teardown, DroppingTheCentralLeavesNoConnectionBehind) {
+    FakeWorld world(fastConfig());
+    {
+        Backend backend(world.options());
+        ASSERT_TRUE(backend.recorder->log.waitFor("state 5"));
+        backend.connectReader(kServices, kCharacteristics);
+        ASSERT_TRUE(world.fake->isConnected());
+    }
+    EXPECT_TRUE(eventually([&] { return !world.fake->isConnected(); }));
+}
+
+}  // namespace
+}  // namespace orvex::bluez_test
