@@ -1,10 +1,101 @@
+#include <pthread.h>
+#include <signal.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <memory>
+#include <string>
+
 #include "Commands.hpp"
+#include "ReaderOptions.hpp"
+
+#ifdef ORVEX_WITH_BLUEZ
+#include "platform/bluez/fake/FakeBluez.hpp"
+#endif
+
+// orvex fake-bluez: the simulated reader served as org.bluez on the bus named by
+// DBUS_SYSTEM_BUS_ADDRESS, until SIGINT or SIGTERM. Prints "ready" once it owns the name.
 
 namespace orvex::cli {
 
+namespace {
+
+struct FakeArgs {
+    SimKnobs knobs;
+    std::string service = "uart";
+    std::string adapter = "hci0";
+    unsigned mtu = 23;
+    bool stale = false;
+};
+
+#ifdef ORVEX_WITH_BLUEZ
+int serve(const FakeArgs& args) {
+    const char* address = std::getenv("DBUS_SYSTEM_BUS_ADDRESS");
+    if (!address || !*address) {
+        printError("fake-bluez",
+                   "DBUS_SYSTEM_BUS_ADDRESS is not set (refusing to use the real system bus)");
+        return kExitUsage;
+    }
+    detail::bluez::FakeConfig config;
+    config.adapter = args.adapter;
+    auto& reader = *config.reader;
+    applySimKnobs(args.knobs, reader.reader);
+    reader.device.name = args.knobs.name;
+    reader.reader.service =
+        args.service == "serial16" ? sim::SimService::serial16 : sim::SimService::uart;
+    reader.reader.microAppCurrent = !args.stale;
+    reader.mtu = static_cast<std::uint16_t>(args.mtu);
+
+    // The signals are taken by sigwait() below; every thread started from here on has them
+    // blocked.
+    sigset_t stop;
+    sigemptyset(&stop);
+    sigaddset(&stop, SIGINT);
+    sigaddset(&stop, SIGTERM);
+    pthread_sigmask(SIG_BLOCK, &stop, nullptr);
+    std::unique_ptr<detail::bluez::FakeBluez> fake;
+    try {
+        fake = std::make_unique<detail::bluez::FakeBluez>(address, config);
+    } catch (const std::exception& e) {
+        printError("fake-bluez", e.what());
+        return kExitFailed;
+    }
+    std::printf("ready\n");
+    std::fflush(stdout);
+    int signal = 0;
+    sigwait(&stop, &signal);
+    fake.reset();
+    return 0;
+}
+#endif
+
+}  // namespace
+
 void addFakeBluezCommand(CLI::App& app, CommandContext& ctx) {
-    (void)app;
-    (void)ctx;
+    auto args = std::make_shared<FakeArgs>();
+    auto* command = app.add_subcommand(
+        "fake-bluez",
+        "Serve the simulated reader as org.bluez on the bus named by DBUS_SYSTEM_BUS_ADDRESS "
+        "(for trying the BlueZ backend without hardware)");
+    addSimKnobs(*command, args->knobs, false);
+    command->add_option("--service", args->service, "GATT layout of the reader: uart or serial16")
+        ->check(CLI::IsMember({"uart", "serial16"}))
+        ->capture_default_str();
+    command->add_option("--adapter", args->adapter, "Name of the fake adapter")
+        ->capture_default_str();
+    command->add_option("--mtu", args->mtu, "ATT MTU of the reader's link")
+        ->check(CLI::Range(23, 517))
+        ->capture_default_str();
+    command->add_flag("--stale-micro-app", args->stale,
+                      "The reader asks for a micro-app upload after connecting");
+    command->callback([args, &ctx] {
+#ifdef ORVEX_WITH_BLUEZ
+        ctx.exitCode = serve(*args);
+#else
+        printError("fake-bluez", "this build has no BlueZ support");
+        ctx.exitCode = kExitFailed;
+#endif
+    });
 }
 
 }  // namespace orvex::cli

@@ -1,5 +1,6 @@
 #include "platform/bluez/fake/FakeBluez.hpp"
 
+#include <algorithm>
 #include <future>
 #include <stdexcept>
 
@@ -114,7 +115,9 @@ FakeBluez::FakeBluez(std::string busAddress, FakeConfig config) : impl_(std::mak
         auto& reader = *impl_->config.reader;
         auto simConfig = reader.reader;
         simConfig.name = reader.device.name.value_or(simConfig.name);
-        simConfig.notificationSize = static_cast<std::size_t>(reader.mtu) - 3;
+        // A notification never carries more than one ATT payload.
+        simConfig.notificationSize =
+            std::min(simConfig.notificationSize, static_cast<std::size_t>(reader.mtu) - 3);
         impl_->connectMode = reader.connect;
         impl_->reader = std::make_shared<sim::SimReader>(std::move(simConfig));
         impl_->context = std::make_shared<ReaderContext>(impl_, impl_->queue);
