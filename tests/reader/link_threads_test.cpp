@@ -100,8 +100,10 @@ TEST(LinkThreads, OperationsFromManyThreadsRunOnTheLinkQueue) {
     for (const auto& id : threads) EXPECT_EQ(id, loopThread);
     EXPECT_THAT(host->lines(), ::testing::Contains("connecting"));
 
-    reader.reset();
+    // The loop stops first: a block still running there may call into `reader` through
+    // the host's raw pointer.
     platform->shutdown();
+    reader.reset();
 }
 
 }  // namespace
