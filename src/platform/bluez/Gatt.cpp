@@ -46,7 +46,8 @@ void Central::discoverServices(const std::shared_ptr<Device>& device,
                                std::vector<platform::Uuid> uuids) {
     if (device->link != Device::Link::connected) {
         post([device](Central&) {
-            if (auto d = device->delegate()) d->didDiscoverServices(device, std::nullopt, true);
+            if (auto d = device->delegate())
+                d->didDiscoverServices(device, platform::ServiceList{}, true);
         });
         return;
     }
@@ -132,7 +133,8 @@ void Central::servicesFetched(const std::shared_ptr<Device>& device, unsigned at
 void Central::servicesFailed(const std::shared_ptr<Device>& device) {
     device->servicesWanted.reset();
     device->fetchingServices = false;
-    if (auto d = device->delegate()) d->didDiscoverServices(device, std::nullopt, true);
+    // A failure comes with an empty list (an absent list means "no services").
+    if (auto d = device->delegate()) d->didDiscoverServices(device, platform::ServiceList{}, true);
 }
 
 void Central::discoverCharacteristics(const std::shared_ptr<Device>& device,
@@ -142,7 +144,8 @@ void Central::discoverCharacteristics(const std::shared_ptr<Device>& device,
     if (device->link != Device::Link::connected || !gatt) {
         post([device, service](Central&) {
             if (auto d = device->delegate()) {
-                d->didDiscoverCharacteristics(device, service, std::nullopt, true);
+                d->didDiscoverCharacteristics(device, service, platform::CharacteristicList{},
+                                              true);
             }
         });
         return;

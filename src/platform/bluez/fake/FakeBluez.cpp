@@ -137,6 +137,7 @@ FakeBluez::~FakeBluez() {
             s.stopAdvertising();
             s.stopBus();
         });
+        impl_->sync([](Impl&) {});  // what stopBus left behind it is done with
     } catch (...) {
     }
     // The loop stops here, so nothing it holds runs against a half-destroyed fake.

@@ -34,6 +34,7 @@ void FakeBluez::Impl::registerAdapter(sdbus::IObject& object) {
         .implementedAs([this, &object](sdbus::Result<>&& result) {
             auto r = std::make_shared<sdbus::Result<>>(std::move(result));
             queue->post([this, r, sender = senderOf(object)] {
+                if (!connection) return;  // the service went down meanwhile
                 record("StartDiscovery");
                 if (!powered) {
                     r->returnError(bluezError("NotReady", "Resource Not Ready"));
@@ -56,6 +57,7 @@ void FakeBluez::Impl::registerAdapter(sdbus::IObject& object) {
         .implementedAs([this, &object](sdbus::Result<>&& result) {
             auto r = std::make_shared<sdbus::Result<>>(std::move(result));
             queue->post([this, r, sender = senderOf(object)] {
+                if (!connection) return;  // the service went down meanwhile
                 record("StopDiscovery");
                 if (!discoverySessions.erase(sender)) {
                     r->returnError(bluezError("Failed", "No discovery started"));
@@ -79,6 +81,7 @@ void FakeBluez::Impl::registerAdapter(sdbus::IObject& object) {
                 transport = it->second.get<std::string>();
             }
             queue->post([this, r, transport] {
+                if (!connection) return;  // the service went down meanwhile
                 record("SetDiscoveryFilter:" + transport);
                 r->returnResults();
                 loop->wake();
@@ -89,6 +92,7 @@ void FakeBluez::Impl::registerAdapter(sdbus::IObject& object) {
         .implementedAs([this](sdbus::Result<>&& result, sdbus::ObjectPath device) {
             auto r = std::make_shared<sdbus::Result<>>(std::move(result));
             queue->post([this, r, device = std::string(device)] {
+                if (!connection) return;  // the service went down meanwhile
                 record("RemoveDevice");
                 if (device == readerPath && connected) dropLink();
                 removeUnder(device);
@@ -103,6 +107,7 @@ void FakeBluez::Impl::registerDevice(sdbus::IObject& object, const std::string& 
         [this, path](sdbus::Result<>&& result) {
             auto r = std::make_shared<sdbus::Result<>>(std::move(result));
             queue->post([this, r, path] {
+                if (!connection) return;  // the service went down meanwhile
                 record("Connect");
                 connect(path, std::move(*r));
                 loop->wake();
@@ -113,6 +118,7 @@ void FakeBluez::Impl::registerDevice(sdbus::IObject& object, const std::string& 
         .implementedAs([this, path](sdbus::Result<>&& result) {
             auto r = std::make_shared<sdbus::Result<>>(std::move(result));
             queue->post([this, r, path] {
+                if (!connection) return;  // the service went down meanwhile
                 record("Disconnect");
                 disconnect(path, std::move(*r));
                 loop->wake();
@@ -126,6 +132,7 @@ void FakeBluez::Impl::registerCharacteristic(sdbus::IObject& object, const std::
         .implementedAs([this, path](sdbus::Result<>&& result) {
             auto r = std::make_shared<sdbus::Result<>>(std::move(result));
             queue->post([this, r, path] {
+                if (!connection) return;  // the service went down meanwhile
                 record("StartNotify");
                 if (!connected) {
                     r->returnError(bluezError("NotConnected", "Not Connected"));
@@ -145,6 +152,7 @@ void FakeBluez::Impl::registerCharacteristic(sdbus::IObject& object, const std::
         .implementedAs([this, path](sdbus::Result<>&& result) {
             auto r = std::make_shared<sdbus::Result<>>(std::move(result));
             queue->post([this, r, path] {
+                if (!connection) return;  // the service went down meanwhile
                 record("StopNotify");
                 if (path == notifyPath && notifying) {
                     notifying = false;
@@ -165,6 +173,7 @@ void FakeBluez::Impl::registerCharacteristic(sdbus::IObject& object, const std::
                 type = it->second.get<std::string>();
             }
             queue->post([this, r, path, value = std::move(value), type = std::move(type)] {
+                if (!connection) return;  // the service went down meanwhile
                 write(path, value, type, std::move(*r));
                 loop->wake();
             });
@@ -174,6 +183,7 @@ void FakeBluez::Impl::registerCharacteristic(sdbus::IObject& object, const std::
         .implementedAs([this, path](sdbus::Result<Bytes>&& result, DbusProps) {
             auto r = std::make_shared<sdbus::Result<Bytes>>(std::move(result));
             queue->post([this, r, path] {
+                if (!connection) return;  // the service went down meanwhile
                 record("ReadValue");
                 Bytes bytes;
                 {

@@ -60,10 +60,25 @@ void FakeBluez::Impl::stopBus() {
     if (loop) loop->stop();
     pendingConnect.reset();
     heldReplies.clear();
-    objects.clear();
     tree.clear();
-    loop.reset();
-    connection.reset();
+    // Calls the bus thread handed over before it stopped may still wait on this loop; their
+    // messages must go before the connection does, so it is retired behind them.
+    struct Retired {
+        std::unique_ptr<sdbus::IConnection> connection;
+        std::unique_ptr<BusLoop> loop;
+        std::map<std::string, std::unique_ptr<sdbus::IObject>> objects;
+        ~Retired() {
+            objects.clear();
+            loop.reset();
+            connection.reset();
+        }
+    };
+    auto retired = std::make_shared<Retired>();
+    retired->objects = std::move(objects);
+    retired->loop = std::move(loop);
+    retired->connection = std::move(connection);
+    objects.clear();
+    queue->post([retired]() mutable { retired.reset(); });
 }
 
 void FakeBluez::Impl::buildTree() {
