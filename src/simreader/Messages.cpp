@@ -1,5 +1,6 @@
 #include "simreader/Messages.hpp"
 
+#include <algorithm>
 #include <fmt/format.h>
 
 namespace orvex::sim {
@@ -41,9 +42,9 @@ Bytes statusMessage(char state) {
 }
 
 Bytes versionMessage(std::string_view text) {
-    Bytes out{answer::version};
-    out.insert(out.end(), text.begin(), text.end());
-    out.push_back(0x00);
+    Bytes out(text.size() + 2, 0x00);
+    out[0] = answer::version;
+    std::copy(text.begin(), text.end(), out.begin() + 1);
     return out;
 }
 
