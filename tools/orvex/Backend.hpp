@@ -13,12 +13,16 @@ namespace orvex::cli {
 
 struct Backend {
     std::shared_ptr<platform::Platform> platform;
-    // Stops the platform's threads; called once, before the link is dropped.
+    // Stops the platform's threads, if it needs telling; called once, before the link is
+    // dropped.
     std::function<void()> shutdown;
 };
 
-// The Bluetooth backend on `adapter` ("hci0"; empty: the first adapter). Nothing, with a
-// one-line reason in `error`, when it cannot be used on this machine.
-std::optional<Backend> openBluetoothBackend(const std::string& adapter, std::string& error);
+// The Bluetooth backend on `adapter` ("hci0"; empty: the first adapter), offering the
+// micro-app image in `microAppImage` (a file) if given. Nothing, with a one-line reason in
+// `error`, when it cannot be used on this machine.
+std::optional<Backend> openBluetoothBackend(const std::string& adapter,
+                                            const std::optional<std::string>& microAppImage,
+                                            std::string& error);
 
 }  // namespace orvex::cli

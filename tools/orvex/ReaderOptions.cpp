@@ -56,6 +56,12 @@ CLI::Option* addReaderOptions(CLI::App& command, ReaderArgs& args, bool json) {
         .add_option("--adapter", args.adapter,
                     "Bluetooth adapter of a real reader, e.g. hci0 (default: the first one)")
         ->excludes(sim);
+    command
+        .add_option("--micro-app-image", args.microAppImage,
+                    "Micro-app image file to upload when a real reader asks for an update "
+                    "(default: the one built into the library, if any)")
+        ->check(CLI::ExistingFile)
+        ->excludes(sim);
     command.add_option("--timeout", args.timeout, "Longest wait, in seconds, for each step")
         ->check(numberFrom(0.1, 3600))
         ->capture_default_str();
@@ -72,6 +78,7 @@ SessionOptions sessionOptions(const ReaderArgs& args) {
     SessionOptions options;
     options.sim = args.sim;
     options.adapter = args.adapter;
+    if (!args.microAppImage.empty()) options.microAppImage = args.microAppImage;
     options.timeout = args.timeout;
     applySimKnobs(args.knobs, options.simSetup.reader);
     if (args.simNoTag) options.simSetup.reader.tagInField.reset();

@@ -32,6 +32,7 @@ void applySimKnobs(const SimKnobs& knobs, sim::SimReaderConfig& config);
 struct ReaderArgs {
     bool sim = false;
     std::string adapter;
+    std::string microAppImage;
     double timeout = 30.0;
     bool json = false;
     SimKnobs knobs;

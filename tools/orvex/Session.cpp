@@ -55,7 +55,7 @@ std::unique_ptr<Session> Session::open(const SessionOptions& options, std::strin
         session->platform_ = simPlatform;
         session->shutdown_ = [simPlatform] { simPlatform->shutdown(); };
     } else {
-        auto backend = openBluetoothBackend(options.adapter, error);
+        auto backend = openBluetoothBackend(options.adapter, options.microAppImage, error);
         if (!backend) return nullptr;
         session->platform_ = std::move(backend->platform);
         session->shutdown_ = std::move(backend->shutdown);

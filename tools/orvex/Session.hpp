@@ -32,6 +32,8 @@ struct SessionOptions {
     // The simulated reader (real time), or else the Bluetooth backend on `adapter`.
     bool sim = false;
     std::string adapter;
+    // A micro-app image file for a real reader (the simulated one has `simSetup`).
+    std::optional<std::string> microAppImage;
     SimSetup simSetup;
     // Longest wait, in seconds, for each thing awaited (a connection, a reading, a write).
     double timeout = 30.0;

@@ -1,0 +1,76 @@
+// The reader commands without --sim: the same code over the BlueZ backend, talking to a
+// fake org.bluez on a private bus that serves the simulated reader.
+
+#ifdef ORVEX_WITH_BLUEZ
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <memory>
+#include <string>
+
+#include <nlohmann/json.hpp>
+
+#include "cli/RunCli.hpp"
+#include "platform/bluez/fake/FakeBluez.hpp"
+#include "platform/bluez/fake/PrivateBus.hpp"
+
+using orvex::test::lineCount;
+using orvex::test::runCli;
+
+namespace {
+
+using namespace orvex::detail::bluez;
+
+class CliOverBluez : public ::testing::Test {
+protected:
+    void SetUp() override {
+        FakeConfig config;
+        config.reader->reader.answerDelay = 0.005;
+        fake_ = std::make_unique<FakeBluez>(bus_.address(), std::move(config));
+        // The commands look for BlueZ on the system bus, which this variable names.
+        setenv("DBUS_SYSTEM_BUS_ADDRESS", bus_.address().c_str(), 1);
+    }
+    void TearDown() override { unsetenv("DBUS_SYSTEM_BUS_ADDRESS"); }
+
+    PrivateBus bus_;
+    std::unique_ptr<FakeBluez> fake_;
+};
+
+TEST_F(CliOverBluez, InfoScanAndWriteContactTalkToTheReader) {
+    const auto info = runCli({"info", "--json", "--adapter", "hci0"});
+    ASSERT_EQ(info.exitCode, 0) << info.err;
+    EXPECT_EQ(nlohmann::json::parse(info.out),
+              (nlohmann::json{{"version", "KX100-M 2.4.1"}, {"battery", 89}}));
+
+    const auto wrong = runCli(
+        {"write-contact", "--tag", "999 000000054321", "--phone", "0123", "--email", "a@b.c"});
+    EXPECT_EQ(wrong.exitCode, 1);
+    EXPECT_EQ(lineCount(wrong.err), 1) << wrong.err;
+
+    const auto write = runCli({"write-contact", "--tag", "999 000000012345", "--phone",
+                               "+44 7946 0999", "--email", "new.owner@example.org"});
+    ASSERT_EQ(write.exitCode, 0) << write.err;
+
+    // The reader keeps the tag between two runs: the new contact reads back.
+    const auto scan = runCli({"scan", "--json"});
+    ASSERT_EQ(scan.exitCode, 0) << scan.err;
+    const auto json = nlohmann::json::parse(scan.out);
+    EXPECT_EQ(json["id"], "999 000000012345");
+    EXPECT_EQ(json["contact"]["phone"], "+44 7946 0999");
+    EXPECT_EQ(json["contact"]["name"], "NEW.OWNER@EXAMPLE.ORG    ");
+}
+
+TEST_F(CliOverBluez, AnAdapterThatIsNotThereIsOneLineAndExitTwo) {
+    for (const char* command : {"scan", "info", "watch"}) {
+        const auto r = runCli({command, "--adapter", "hci7"});
+        EXPECT_EQ(r.exitCode, 2) << command;
+        EXPECT_EQ(lineCount(r.err), 1) << r.err;
+        EXPECT_NE(r.err.find("hci7"), std::string::npos) << r.err;
+        EXPECT_EQ(r.out, "");
+    }
+}
+
+}  // namespace
+
+#endif  // ORVEX_WITH_BLUEZ
