@@ -1,0 +1,221 @@
+// BlueZ backend figures against the fake org.bluez on a private bus:
+//  1. the median time from a notification leaving the fake to the link's delegate call
+//     (didUpdateValue on the link queue);
+//  2. the wall time of a 64 KiB micro-app upload through the whole link with a fixed
+//     answer delay, as a ratio to the protocol's round-trip bound (slices x answer delay).
+// A plain program: it prints its figures and returns.
+
+#include <algorithm>
+#include <chrono>
+#include <condition_variable>
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <future>
+#include <mutex>
+#include <vector>
+
+#ifdef ORVEX_WITH_BLUEZ
+#include "orvex/ReaderInterface.hpp"
+#include "platform/bluez/BluezPlatform.hpp"
+#include "platform/bluez/fake/FakeBluez.hpp"
+#include "platform/bluez/fake/PrivateBus.hpp"
+#include "reader/Commands.hpp"
+#include "reader/ReaderInterfaceFactory.hpp"
+
+namespace {
+
+using namespace orvex;
+using namespace orvex::detail;
+using namespace orvex::detail::bluez;
+using Clock = std::chrono::steady_clock;
+
+constexpr auto kBound = std::chrono::seconds(60);
+
+// Waits for named moments reported from other threads.
+struct Moments {
+    std::mutex mutex;
+    std::condition_variable changed;
+    std::vector<std::string> seen;
+    std::vector<Clock::time_point> values;  // delivery times of notifications
+
+    void add(std::string what) {
+        {
+            std::lock_guard lock(mutex);
+            seen.push_back(std::move(what));
+        }
+        changed.notify_all();
+    }
+    bool waitFor(const std::string& what) {
+        std::unique_lock lock(mutex);
+        return changed.wait_for(
+            lock, kBound, [&] { return std::find(seen.begin(), seen.end(), what) != seen.end(); });
+    }
+};
+
+class Central : public platform::CentralManagerDelegate, public platform::PeripheralDelegate {
+public:
+    Moments moments;
+    std::shared_ptr<platform::Peripheral> reader;
+    platform::CharacteristicList characteristics;
+
+    void centralManagerDidUpdateState(platform::ManagerState s) override {
+        if (s == platform::ManagerState::poweredOn) moments.add("on");
+    }
+    void didDiscover(const std::shared_ptr<platform::Peripheral>& p) override {
+        if (p->name() == std::optional<std::string>("KX-BT4 SIM") && !reader) {
+            reader = p;
+            moments.add("found");
+        }
+    }
+    void didConnect(const std::shared_ptr<platform::Peripheral>&) override {
+        moments.add("connected");
+    }
+    void didFailToConnect(const std::shared_ptr<platform::Peripheral>&) override {}
+    void didDisconnect(const std::shared_ptr<platform::Peripheral>&) override {}
+    void didDiscoverServices(const std::shared_ptr<platform::Peripheral>& p,
+                             const std::optional<platform::ServiceList>& services, bool) override {
+        if (services && !services->empty())
+            p->discoverCharacteristics(KnownCharacteristics, services->front());
+    }
+    void didDiscoverCharacteristics(const std::shared_ptr<platform::Peripheral>& p,
+                                    const std::shared_ptr<platform::Service>&,
+                                    const std::optional<platform::CharacteristicList>& list,
+                                    bool) override {
+        if (!list || list->empty()) return;
+        characteristics = *list;
+        p->setNotifyValue(true, list->front());
+        moments.add("ready");
+    }
+    void didUpdateValue(const std::shared_ptr<platform::Peripheral>&,
+                        const std::shared_ptr<platform::Characteristic>&,
+                        const platform::Bytes&) override {
+        std::lock_guard lock(moments.mutex);
+        moments.values.push_back(Clock::now());
+    }
+};
+
+void notificationLatency() {
+    PrivateBus bus;
+    FakeConfig config;
+    FakeBluez fake(bus.address(), config);
+    BluezOptions options;
+    options.busAddress = bus.address();
+    auto platform = makeBluezPlatform(options);
+    auto delegate = std::make_shared<Central>();
+    auto central = platform->createCentralManager(delegate);
+    if (!delegate->moments.waitFor("on"))
+        return std::puts("notification latency: adapter not on"), void();
+    central->scanForPeripherals();
+    if (!delegate->moments.waitFor("found"))
+        return std::puts("notification latency: no reader"), void();
+    central->stopScan();
+    delegate->reader->setDelegate(
+        std::shared_ptr<platform::PeripheralDelegate>(delegate, delegate.get()));
+    central->connect(delegate->reader);
+    delegate->moments.waitFor("connected");
+    delegate->reader->discoverServices(KnownServices);
+    delegate->moments.waitFor("ready");
+    const auto until = Clock::now() + kBound;
+    while (!fake.isNotifying() && Clock::now() < until)
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+
+    // One at a time, so the figure is the latency of one notification, not a queue's.
+    constexpr int kCount = 500;
+    for (int i = 0; i < kCount; ++i) {
+        fake.notify({static_cast<std::uint8_t>(i), static_cast<std::uint8_t>(i >> 8)});
+        std::unique_lock wait(delegate->moments.mutex);
+        delegate->moments.changed.wait_for(wait, std::chrono::seconds(1), [&] {
+            return delegate->moments.values.size() > static_cast<std::size_t>(i);
+        });
+    }
+    std::unique_lock lock(delegate->moments.mutex);
+    const auto sent = fake.notificationTimes();
+    const auto& got = delegate->moments.values;
+    std::vector<double> micros;
+    for (std::size_t i = 0; i < std::min(sent.size(), got.size()); ++i) {
+        micros.push_back(std::chrono::duration<double, std::micro>(got[i] - sent[i]).count());
+    }
+    lock.unlock();
+    if (micros.empty()) return std::puts("notification latency: nothing arrived"), void();
+    std::sort(micros.begin(), micros.end());
+    std::printf("notification -> delegate: median %.0f us, p90 %.0f us (%zu of %d delivered)\n",
+                micros[micros.size() / 2], micros[micros.size() * 9 / 10], micros.size(), kCount);
+    platform->linkQueue().post([c = std::move(central)]() mutable { c.reset(); });
+}
+
+class Host : public ReaderInterfaceDelegate {
+public:
+    Moments moments;
+    long slices = 0;
+    Clock::time_point started, ended;
+    void btReader() override { moments.add("ready"); }
+    void btError(OrvexBluetoothError) override {}
+    void connecting() override {}
+    void connectionFailed(OrvexConnectionError) override { moments.add("failed"); }
+    void readerConnected() override {}
+    void readerDisconnected(OrvexDisconnectionCause) override { moments.add("failed"); }
+    void scanReceived(std::optional<ScanResult>, bool) override {}
+    void readerScanning(bool) override {}
+    void exportReceived(std::optional<ScanResult>, long) override {}
+    void scanFailed() override {}
+    void version(const std::string&) override {}
+    void startUpdate(long n) override {
+        slices = n;
+        started = Clock::now();
+    }
+    void endUpdate(std::optional<OrvexDeviceUpdateStatus> s) override {
+        ended = Clock::now();
+        moments.add(s == OrvexDeviceUpdateStatus::successful ? "uploaded" : "failed");
+    }
+};
+
+void uploadRatio() {
+    constexpr double kAnswerDelay = 0.005;
+    const auto imagePath = std::filesystem::temp_directory_path() / "orvex-bench-image.bin";
+    {
+        std::vector<char> image(MICRO_APP_HEAD_SIZE + 64 * 1024);
+        for (std::size_t i = 0; i < image.size(); ++i) image[i] = static_cast<char>(i * 31 + 7);
+        std::ofstream(imagePath, std::ios::binary)
+            .write(image.data(), static_cast<std::streamsize>(image.size()));
+    }
+    PrivateBus bus;
+    FakeConfig config;
+    config.reader->reader.microAppCurrent = false;
+    config.reader->reader.answerDelay = kAnswerDelay;
+    FakeBluez fake(bus.address(), config);
+    BluezOptions options;
+    options.busAddress = bus.address();
+    options.microAppImagePath = imagePath.string();
+    auto host = std::make_shared<Host>();
+    auto link = ReaderInterfaceFactory::make(makeBluezPlatform(options));
+    link->setDelegate(host);
+    link->initializeBluetooth();
+    host->moments.waitFor("ready");
+    link->connectToReader();
+    const bool done = host->moments.waitFor("uploaded");
+    std::filesystem::remove(imagePath);
+    if (!done || host->slices <= 0) return std::puts("upload: did not complete"), void();
+    const double wall = std::chrono::duration<double>(host->ended - host->started).count();
+    const double bound = static_cast<double>(host->slices) * kAnswerDelay;
+    std::printf(
+        "64 KiB upload: %ld slices in %.2f s; round-trip bound %.2f s (answer delay %.0f ms); "
+        "ratio %.2f\n",
+        host->slices, wall, bound, kAnswerDelay * 1000, wall / bound);
+    link.reset();
+}
+
+}  // namespace
+
+int main() {
+    notificationLatency();
+    uploadRatio();
+    return 0;
+}
+
+#else
+int main() {
+    std::puts("built without BlueZ support: nothing to measure");
+    return 0;
+}
+#endif
