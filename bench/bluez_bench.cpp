@@ -120,13 +120,16 @@ void notificationLatency() {
     while (!fake.isNotifying() && Clock::now() < until)
         std::this_thread::sleep_for(std::chrono::milliseconds(1));
 
-    // One at a time, so the figure is the latency of one notification, not a queue's.
+    // Spaced out, so the figure is the latency of one notification rather than a queue's.
     constexpr int kCount = 500;
     for (int i = 0; i < kCount; ++i) {
         fake.notify({static_cast<std::uint8_t>(i), static_cast<std::uint8_t>(i >> 8)});
+        std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    }
+    {
         std::unique_lock wait(delegate->moments.mutex);
-        delegate->moments.changed.wait_for(wait, std::chrono::seconds(1), [&] {
-            return delegate->moments.values.size() > static_cast<std::size_t>(i);
+        delegate->moments.changed.wait_for(wait, std::chrono::seconds(5), [&] {
+            return delegate->moments.values.size() >= static_cast<std::size_t>(kCount);
         });
     }
     std::unique_lock lock(delegate->moments.mutex);
@@ -208,6 +211,7 @@ void uploadRatio() {
 }  // namespace
 
 int main() {
+    std::setvbuf(stdout, nullptr, _IOLBF, 0);
     notificationLatency();
     uploadRatio();
     return 0;
