@@ -5,20 +5,33 @@
 namespace orvex::detail::bluez {
 
 std::optional<Value> toValue(const sdbus::Variant& v) {
+    std::optional<Value> out;
     try {
         const std::string type = v.peekValueType();
-        if (type == "b") return Value{v.get<bool>()};
-        if (type == "n") return Value{std::int64_t{v.get<std::int16_t>()}};
-        if (type == "q") return Value{std::int64_t{v.get<std::uint16_t>()}};
-        if (type == "i") return Value{std::int64_t{v.get<std::int32_t>()}};
-        if (type == "u") return Value{std::int64_t{v.get<std::uint32_t>()}};
-        if (type == "s") return Value{v.get<std::string>()};
-        if (type == "o") return Value{std::string(v.get<sdbus::ObjectPath>())};
-        if (type == "as") return Value{v.get<std::vector<std::string>>()};
-        if (type == "ay") return Value{v.get<std::vector<std::uint8_t>>()};
+        if (type == "b") {
+            out.emplace(std::in_place_type<bool>, v.get<bool>());
+        } else if (type == "n") {
+            out.emplace(std::in_place_type<std::int64_t>, v.get<std::int16_t>());
+        } else if (type == "q") {
+            out.emplace(std::in_place_type<std::int64_t>, v.get<std::uint16_t>());
+        } else if (type == "i") {
+            out.emplace(std::in_place_type<std::int64_t>, v.get<std::int32_t>());
+        } else if (type == "u") {
+            out.emplace(std::in_place_type<std::int64_t>, v.get<std::uint32_t>());
+        } else if (type == "s") {
+            out.emplace(std::in_place_type<std::string>, v.get<std::string>());
+        } else if (type == "o") {
+            out.emplace(std::in_place_type<std::string>, v.get<sdbus::ObjectPath>());
+        } else if (type == "as") {
+            out.emplace(std::in_place_type<std::vector<std::string>>,
+                        v.get<std::vector<std::string>>());
+        } else if (type == "ay") {
+            out.emplace(std::in_place_type<Bytes>, v.get<std::vector<std::uint8_t>>());
+        }
     } catch (const sdbus::Error&) {
+        out.reset();
     }
-    return std::nullopt;
+    return out;
 }
 
 PropMap toProps(const DbusProps& props) {
