@@ -249,6 +249,30 @@ TEST(Notifications, ArriveInOrderAfterStartNotify) {
     EXPECT_EQ(backend.recorder->received(), expected);
 }
 
+// A lone notification on an otherwise quiet bus is delivered without any later traffic to
+// push it through: each round waits for its own value before the next one is sent.
+TEST(Notifications, ALoneNotificationOnAQuietBusArrivesOnItsOwn) {
+    FakeWorld world(fastConfig());
+    Backend backend(world.options());
+    ASSERT_TRUE(backend.recorder->log.waitFor("state 5"));
+    auto reader = backend.connectReader(kServices, kCharacteristics);
+    auto chars = backend.recorder->characteristics();
+    ASSERT_EQ(chars.size(), 2u);
+    reader->setNotifyValue(true, chars[0]);
+    ASSERT_TRUE(eventually([&] { return world.fake->isNotifying(); }));
+    Bytes expected;
+    for (int i = 1; i <= 50; ++i) {
+        Bytes value{static_cast<std::uint8_t>(i)};
+        world.fake->notify(value);
+        expected.push_back(value[0]);
+        ASSERT_TRUE(backend.recorder->log.waitFor("value", static_cast<std::size_t>(i),
+                                                  std::chrono::seconds(3)))
+            << "round " << i << "\n"
+            << backend.recorder->log.dump();
+    }
+    EXPECT_EQ(backend.recorder->received(), expected);
+}
+
 // --- failures and disconnection --------------------------------------------------------------
 
 TEST(Connect, RefusedConnectionFails) {

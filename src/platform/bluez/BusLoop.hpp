@@ -14,7 +14,10 @@ namespace orvex::detail {
 // sdbus-c++'s own loop thread throws out of the thread (and ends the process) when the bus
 // goes away; this loop catches that, calls `onClosed` once and ends. Calls and signals
 // issued from other threads should be followed by wake(), so the loop picks up new
-// timeouts and queued output at once.
+// timeouts and queued output at once. A blocking call made on another thread reads the
+// socket itself, and what it reads besides its reply stays queued inside sd-bus where
+// poll() cannot see it: the wake after it gets that dispatched without waiting for more
+// traffic.
 class BusLoop {
 public:
     explicit BusLoop(sdbus::IConnection& connection);
