@@ -1,18 +1,22 @@
-// The reader commands without --sim: the same code over the BlueZ backend, talking to a
-// fake org.bluez on a private bus that serves the simulated reader.
+// The reader commands without --sim: the same code over the BlueZ backend, talking to
+// `orvex fake-bluez` (the simulated reader served as org.bluez) on a private bus. Both run
+// as child processes, so that this test process starts no threads of its own before it
+// forks.
 
 #ifdef ORVEX_WITH_BLUEZ
 
 #include <gtest/gtest.h>
 
+#include <csignal>
 #include <cstdlib>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include <nlohmann/json.hpp>
 
+#include "cli/CliProcess.hpp"
 #include "cli/RunCli.hpp"
-#include "platform/bluez/fake/FakeBluez.hpp"
 #include "platform/bluez/fake/PrivateBus.hpp"
 
 using orvex::test::lineCount;
@@ -20,21 +24,24 @@ using orvex::test::runCli;
 
 namespace {
 
-using namespace orvex::detail::bluez;
-
 class CliOverBluez : public ::testing::Test {
 protected:
     void SetUp() override {
-        FakeConfig config;
-        config.reader->reader.answerDelay = 0.005;
-        fake_ = std::make_unique<FakeBluez>(bus_.address(), std::move(config));
-        // The commands look for BlueZ on the system bus, which this variable names.
+        // Every command looks for BlueZ on the system bus, which this variable names.
         setenv("DBUS_SYSTEM_BUS_ADDRESS", bus_.address().c_str(), 1);
+        fake_ = std::make_unique<orvex::test::CliProcess>(
+            std::vector<std::string>{"fake-bluez", "--delay", "0.005"});
+        ASSERT_TRUE(fake_->waitForLine("ready", 30.0));
     }
-    void TearDown() override { unsetenv("DBUS_SYSTEM_BUS_ADDRESS"); }
+    void TearDown() override {
+        if (fake_) {
+            EXPECT_EQ(fake_->stop(SIGTERM), 0);
+        }
+        unsetenv("DBUS_SYSTEM_BUS_ADDRESS");
+    }
 
-    PrivateBus bus_;
-    std::unique_ptr<FakeBluez> fake_;
+    orvex::detail::bluez::PrivateBus bus_;
+    std::unique_ptr<orvex::test::CliProcess> fake_;
 };
 
 TEST_F(CliOverBluez, InfoScanAndWriteContactTalkToTheReader) {
