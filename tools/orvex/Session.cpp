@@ -1,6 +1,7 @@
 #include "Session.hpp"
 
 #include <chrono>
+#include <future>
 
 #include <fmt/format.h>
 
@@ -16,6 +17,8 @@ using Clock = std::chrono::steady_clock;
 
 // How long closing waits for the reader to confirm the disconnection.
 constexpr double kDisconnectWait = 3.0;
+// How long closing waits for the link and the platform to be released by other threads.
+constexpr double kTeardownWait = 3.0;
 
 Clock::time_point deadlineAfter(double seconds) {
     // Bounded, so that a huge timeout cannot overflow the clock.
@@ -34,6 +37,38 @@ bool is(const Event& event, Event::Kind kind) {
 }
 
 }  // namespace
+
+// The platform as the link sees it: it forwards every call and reports when the link has
+// let go of it, so that the session can end the real platform after the link, on its own
+// thread.
+class Session::LinkPlatform : public platform::Platform {
+public:
+    explicit LinkPlatform(std::shared_ptr<platform::Platform> platform)
+        : platform_(std::move(platform)) {}
+    ~LinkPlatform() override {
+        platform_.reset();  // before the news, so that the session holds the last reference
+        released_.set_value();
+    }
+
+    std::future<void> released() { return released_.get_future(); }
+
+    std::shared_ptr<platform::CentralManager> createCentralManager(
+        std::weak_ptr<platform::CentralManagerDelegate> delegate) override {
+        return platform_->createCentralManager(std::move(delegate));
+    }
+    platform::Executor& linkQueue() override { return platform_->linkQueue(); }
+    platform::Executor& mainExecutor() override { return platform_->mainExecutor(); }
+    std::shared_ptr<platform::Timer> scheduleTimer(double seconds, bool repeats,
+                                                   std::function<void()> action) override {
+        return platform_->scheduleTimer(seconds, repeats, std::move(action));
+    }
+    double now() const override { return platform_->now(); }
+    std::optional<platform::Bytes> microAppImage() override { return platform_->microAppImage(); }
+
+private:
+    std::shared_ptr<platform::Platform> platform_;
+    std::promise<void> released_;
+};
 
 Session::Session(SessionOptions options)
     : options_(std::move(options)),
@@ -60,7 +95,8 @@ std::unique_ptr<Session> Session::open(const SessionOptions& options, std::strin
         session->platform_ = std::move(backend->platform);
         session->shutdown_ = std::move(backend->shutdown);
     }
-    session->reader_ = detail::ReaderInterfaceFactory::make(session->platform_);
+    session->linkPlatform_ = std::make_shared<LinkPlatform>(session->platform_);
+    session->reader_ = detail::ReaderInterfaceFactory::make(session->linkPlatform_);
     session->reader_->setDelegate(session->delegate_);
     return session;
 }
@@ -182,8 +218,21 @@ void Session::close(const Observer& observe) {
     reader_->setDelegate(nullptr);
     // The platform's threads stop before the link goes, so no callback runs into it.
     if (shutdown_) shutdown_();
+    auto released = linkPlatform_->released();
     reader_.reset();
     simReader_.reset();
+    linkPlatform_.reset();
+    // A block still running on the link's thread may hold the link a moment longer, and
+    // what the link owned may end in a block after it. Wait for both (bounded), so that the
+    // backend's threads have finished with them before the platform goes, here, and before
+    // the process ends.
+    const auto limit = std::chrono::duration<double>(kTeardownWait);
+    if (released.wait_for(limit) == std::future_status::ready && !shutdown_) {
+        auto drained = std::make_shared<std::promise<void>>();
+        auto done = drained->get_future();
+        platform_->linkQueue().post([drained] { drained->set_value(); });
+        done.wait_for(limit);
+    }
     platform_.reset();
 }
 

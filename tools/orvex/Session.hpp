@@ -89,6 +89,8 @@ public:
     void close(const Observer& observe = {});
 
 private:
+    class LinkPlatform;
+
     explicit Session(SessionOptions options);
     // Records what an event says about the link.
     void track(const Event& event);
@@ -97,6 +99,7 @@ private:
     std::shared_ptr<EventQueue> queue_;
     std::shared_ptr<EventDelegate> delegate_;
     std::shared_ptr<platform::Platform> platform_;
+    std::shared_ptr<LinkPlatform> linkPlatform_;
     std::function<void()> shutdown_;
     std::shared_ptr<sim::SimReader> simReader_;
     std::unique_ptr<ReaderInterface> reader_;
