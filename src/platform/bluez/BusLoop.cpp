@@ -43,8 +43,11 @@ void BusLoop::wake() {
 void BusLoop::run() {
     try {
         while (!stopping_) {
-            // Dispatch everything already read (also what other threads' calls left queued).
-            while (!stopping_ && connection_.processPendingRequest()) {
+            {
+                // Dispatch everything already read (also what other threads' calls left queued).
+                std::lock_guard hold(dispatchMutex_);
+                while (!stopping_ && connection_.processPendingRequest()) {
+                }
             }
             if (stopping_) break;
             auto data = connection_.getEventLoopPollData();

@@ -3,6 +3,7 @@
 #include <atomic>
 #include <functional>
 #include <memory>
+#include <mutex>
 #include <thread>
 
 #include <sdbus-c++/IConnection.h>
@@ -29,6 +30,10 @@ public:
     void start(std::function<void()> onClosed);
     void stop();
     void wake();
+    // While the returned lock is held the loop dispatches nothing (it finishes what it is
+    // dispatching first): for changes to registered objects that callers on the bus must see
+    // whole, such as an object registered anew. Not on the loop thread; wake() after.
+    std::unique_lock<std::mutex> holdDispatch() { return std::unique_lock(dispatchMutex_); }
     bool isClosed() const { return closed_.load(); }
     bool isCurrent() const { return thread_.get_id() == std::this_thread::get_id(); }
 
@@ -37,6 +42,7 @@ private:
 
     sdbus::IConnection& connection_;
     int wakeFd_ = -1;
+    std::mutex dispatchMutex_;
     std::atomic<bool> stopping_{false};
     std::atomic<bool> closed_{false};
     std::function<void()> onClosed_;

@@ -180,6 +180,10 @@ void FakeBluez::Impl::addGatt() {
 }
 
 void FakeBluez::Impl::registerObject(const std::string& path, const FakeInterfaces& interfaces) {
+    // An object registered anew is briefly absent from the connection: no call may be
+    // dispatched meanwhile (BlueZ's objects keep answering while their properties change).
+    std::unique_lock<std::mutex> hold;
+    if (loop && !loop->isCurrent()) hold = loop->holdDispatch();
     objects.erase(path);
     auto object = sdbus::createObject(*connection, path);
     if (interfaces.count(ADAPTER)) registerAdapter(*object);
