@@ -5,6 +5,7 @@
 #include <deque>
 #include <map>
 #include <mutex>
+#include <vector>
 
 namespace orvex::detail {
 
@@ -40,6 +41,7 @@ struct TaskLoop::State {
     std::deque<std::function<void()>> tasks;
     std::multimap<Clock::time_point, std::shared_ptr<TimerEntry>> timers;
     std::atomic<std::thread::id> worker{};
+    std::atomic<bool> finished{false};
 
     void run() {
         worker = std::this_thread::get_id();
@@ -81,8 +83,65 @@ struct TaskLoop::State {
         auto left = std::move(tasks);
         auto leftTimers = std::move(timers);
         lock.unlock();
+        left.clear();
+        leftTimers.clear();
+        finished = true;
     }
 };
+
+namespace {
+
+// A loop released on its own thread cannot join that thread. The thread is handed over
+// here instead: finished ones are joined as new ones arrive, and the rest when the
+// process exits, so no loop thread outlives the libraries' own static objects (the
+// D-Bus library keeps one that its messages use).
+class Orphans {
+public:
+    ~Orphans() {
+        std::vector<Entry> entries;
+        {
+            std::lock_guard lock(mutex_);
+            entries.swap(entries_);
+        }
+        for (auto& e : entries) {
+            if (e.thread.joinable()) e.thread.join();
+        }
+    }
+
+    void adopt(std::thread thread, std::shared_ptr<const std::atomic<bool>> finished) {
+        std::vector<Entry> done;
+        {
+            std::lock_guard lock(mutex_);
+            for (auto it = entries_.begin(); it != entries_.end();) {
+                if (*it->finished) {
+                    done.push_back(std::move(*it));
+                    it = entries_.erase(it);
+                } else {
+                    ++it;
+                }
+            }
+            entries_.push_back({std::move(thread), std::move(finished)});
+        }
+        for (auto& e : done) {
+            if (e.thread.joinable()) e.thread.join();
+        }
+    }
+
+private:
+    struct Entry {
+        std::thread thread;
+        std::shared_ptr<const std::atomic<bool>> finished;
+    };
+    std::mutex mutex_;
+    std::vector<Entry> entries_;
+};
+
+Orphans& orphans() {
+    static Orphans instance;
+    return instance;
+}
+
+}  // namespace
 
 TaskLoop::TaskLoop(std::string name) : state_(std::make_shared<State>()) {
     state_->name = std::move(name);
@@ -96,7 +155,8 @@ TaskLoop::~TaskLoop() {
     }
     state_->wake.notify_all();
     if (worker_.get_id() == std::this_thread::get_id()) {
-        worker_.detach();
+        orphans().adopt(std::move(worker_),
+                        std::shared_ptr<const std::atomic<bool>>(state_, &state_->finished));
     } else if (worker_.joinable()) {
         worker_.join();
     }
