@@ -139,6 +139,24 @@ TEST_P(WholeSession, FromDiscoveryToDisconnection) {
 INSTANTIATE_TEST_SUITE_P(Layouts, WholeSession,
                          ::testing::Values(sim::SimService::uart, sim::SimService::serial16));
 
+// A reader only hears us once its notifications are on, and switching them on takes a
+// while: nothing may be written before StartNotify has answered, or the handshake waits a
+// watchdog period for a second ping.
+TEST_P(WholeSession, NothingIsWrittenBeforeNotificationsAreOn) {
+    FakeConfig config = fastConfig(GetParam());
+    config.reader->notifyDelay = std::chrono::milliseconds(60);
+    config.reader->ignoreWritesBeforeNotify = true;
+    FakeWorld world(config);
+    Session s(world.options());
+    s.connect();
+    ASSERT_TRUE(s.host->log.waitFor("version")) << s.host->log.dump();
+    EXPECT_EQ(world.fake->ignoredWrites(), 0u);
+    const auto calls = world.fake->calls();
+    const auto notify = std::find(calls.begin(), calls.end(), "StartNotify");
+    const auto write = std::find(calls.begin(), calls.end(), "WriteValue");
+    EXPECT_LT(notify - calls.begin(), write - calls.begin());
+}
+
 struct ImageFile {
     explicit ImageFile(std::size_t size) {
         path = (std::filesystem::temp_directory_path() /

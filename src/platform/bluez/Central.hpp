@@ -86,6 +86,9 @@ public:
     };
     std::map<std::string, WriteQueue> writes;
     unsigned nextFrame = 0;
+    // Notification switch-ons not yet answered: writes wait for them, since BlueZ sends a
+    // queued Write Command ahead of the CCC write and the reader would miss our answer.
+    unsigned notifyPending = 0;
 
 private:
     std::weak_ptr<Central> central_;
@@ -165,6 +168,7 @@ private:
     void servicesFetched(const std::shared_ptr<Device>& device, unsigned attempt,
                          const std::optional<ObjectTree>& tree);
     void servicesFailed(const std::shared_ptr<Device>& device);
+    void notifyAnswered(const std::shared_ptr<Device>& device);
     void pumpWrites(const std::shared_ptr<Device>& device, const std::string& path);
     void valueChanged(const std::string& path, const Bytes& value);
     std::size_t payloadLimit(const std::string& characteristicPath) const;

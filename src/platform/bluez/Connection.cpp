@@ -89,6 +89,7 @@ void Central::endConnection(const std::shared_ptr<Device>& device) {
     device->resolveTimer.reset();
     device->notifying.clear();
     device->writes.clear();
+    device->notifyPending = 0;
     if (auto d = delegate()) d->didDisconnect(device);
 }
 

@@ -183,8 +183,26 @@ void Central::setNotify(const std::shared_ptr<Device>& device, bool enabled,
     }
     // InProgress (BlueZ is already enabling it) counts as success; other failures leave
     // the characteristic quiet, which the link's own supervision notices.
-    call(gatt->path(), GATT_CHARACTERISTIC, enabled ? "StartNotify" : "StopNotify", nullptr,
-         options_.callTimeout, nullptr);
+    if (!enabled) {
+        call(gatt->path(), GATT_CHARACTERISTIC, "StopNotify", nullptr, options_.callTimeout,
+             nullptr);
+        return;
+    }
+    ++device->notifyPending;
+    const unsigned attempt = device->attempt;
+    call(gatt->path(), GATT_CHARACTERISTIC, "StartNotify", nullptr, options_.callTimeout,
+         [device, attempt](Central& c, const CallError*) {
+             if (attempt != device->attempt) return;
+             c.notifyAnswered(device);
+         });
+}
+
+void Central::notifyAnswered(const std::shared_ptr<Device>& device) {
+    if (device->notifyPending == 0 || --device->notifyPending > 0) return;
+    // Copy the paths: a write's failure may change the queues while they are pumped.
+    std::vector<std::string> paths;
+    for (const auto& [path, queue] : device->writes) paths.push_back(path);
+    for (const auto& path : paths) pumpWrites(device, path);
 }
 
 void Central::valueChanged(const std::string& path, const Bytes& value) {
@@ -239,7 +257,7 @@ void Central::pumpWrites(const std::shared_ptr<Device>& device, const std::strin
     auto it = device->writes.find(path);
     if (it == device->writes.end()) return;
     auto& queue = it->second;
-    if (queue.inFlight || queue.pieces.empty()) return;
+    if (device->notifyPending > 0 || queue.inFlight || queue.pieces.empty()) return;
     auto piece = std::move(queue.pieces.front());
     queue.pieces.pop_front();
     queue.inFlight = true;

@@ -220,6 +220,11 @@ std::vector<std::string> FakeBluez::calls() const {
     return impl_->calls;
 }
 
+std::size_t FakeBluez::ignoredWrites() const {
+    std::lock_guard lock(impl_->recordMutex);
+    return impl_->ignoredWrites;
+}
+
 bool FakeBluez::isConnected() const {
     return impl_->connectedFlag.load();
 }

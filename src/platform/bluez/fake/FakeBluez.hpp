@@ -38,6 +38,12 @@ struct FakeReaderConfig {
     std::chrono::milliseconds connectDelay{5};
     std::chrono::milliseconds resolveDelay{10};
     bool resolve = true;  // false: ServicesResolved never turns true
+    // How long StartNotify takes (the CCC write): Notifying turns true, and StartNotify
+    // replies, only then.
+    std::chrono::milliseconds notifyDelay{0};
+    // A reader whose answers go nowhere until its notifications are on: what it is sent
+    // before then is dropped unanswered (see ignoredWrites()).
+    bool ignoreWritesBeforeNotify = false;
 };
 
 struct FakeConfig {
@@ -90,6 +96,7 @@ public:
     std::shared_ptr<sim::SimReader> reader() const;  // absent without a reader
     std::vector<FakeWrite> writes() const;           // every WriteValue received, in order
     std::vector<std::string> calls() const;          // method names received, in order
+    std::size_t ignoredWrites() const;  // writes the reader dropped (ignoreWritesBeforeNotify)
     bool isConnected() const;
     bool isNotifying() const;
     // Timestamps (steady clock) of the notifications emitted, for measurements.

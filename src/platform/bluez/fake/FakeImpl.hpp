@@ -69,6 +69,7 @@ struct FakeBluez::Impl {
     mutable std::mutex recordMutex;
     std::vector<FakeWrite> writes;
     std::vector<std::string> calls;
+    std::size_t ignoredWrites = 0;
     std::vector<std::chrono::steady_clock::time_point> notificationTimes;
     std::atomic<bool> connectedFlag{false};
     std::atomic<bool> notifyingFlag{false};

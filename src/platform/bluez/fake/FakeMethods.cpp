@@ -139,10 +139,19 @@ void FakeBluez::Impl::registerCharacteristic(sdbus::IObject& object, const std::
                 } else if (path != notifyPath) {
                     r->returnError(bluezError("NotSupported", "Operation is not supported"));
                 } else {
-                    notifying = true;
-                    notifyingFlag = true;
-                    r->returnResults();
-                    setProps(path, GATT_CHARACTERISTIC, {{"Notifying", FakeValue(true)}});
+                    // The reply waits for the reader's acknowledgement of the CCC write.
+                    after(config.reader->notifyDelay, [r, epoch = epoch](Impl& s) {
+                        if (epoch != s.epoch || !s.connected) {
+                            r->returnError(bluezError("Failed", "Not connected"));
+                        } else {
+                            s.notifying = true;
+                            s.notifyingFlag = true;
+                            r->returnResults();
+                            s.setProps(s.notifyPath, GATT_CHARACTERISTIC,
+                                       {{"Notifying", FakeValue(true)}});
+                        }
+                        s.loop->wake();
+                    });
                 }
                 loop->wake();
             });
@@ -297,7 +306,12 @@ void FakeBluez::Impl::write(const std::string& path, Bytes bytes, std::string ty
     }
     const auto wireType = type == "command" ? platform::WriteType::withoutResponse
                                             : platform::WriteType::withResponse;
-    if (reader) reader->onWrite(bytes, writeUuid, wireType);
+    if (config.reader->ignoreWritesBeforeNotify && !notifying) {
+        std::lock_guard lock(recordMutex);
+        ++ignoredWrites;
+    } else if (reader) {
+        reader->onWrite(bytes, writeUuid, wireType);
+    }
     if (type == "command" || writeReplyDelay.count() == 0) {
         result.returnResults();
         return;
