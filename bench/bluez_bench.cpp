@@ -18,8 +18,8 @@
 #ifdef ORVEX_WITH_BLUEZ
 #include "orvex/ReaderInterface.hpp"
 #include "platform/bluez/BluezPlatform.hpp"
-#include "platform/bluez/fake/FakeBluez.hpp"
-#include "platform/bluez/fake/PrivateBus.hpp"
+#include "fakebluez/FakeBluez.hpp"
+#include "fakebluez/PrivateBus.hpp"
 #include "reader/Commands.hpp"
 #include "reader/ReaderInterfaceFactory.hpp"
 

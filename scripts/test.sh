@@ -27,7 +27,7 @@ run_suite build/tsan -DORVEX_SANITIZE=thread -DORVEX_BUILD_BENCH=OFF
 if [ -f fuzz/CMakeLists.txt ]; then
   echo "=== fuzz"
   CC=clang CXX=clang++ cmake -S . -B build/fuzz -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
-    -DORVEX_WERROR=ON -DORVEX_FUZZ=ON -DORVEX_BUILD_TESTS=OFF -DORVEX_BUILD_BENCH=OFF \
+    -DORVEX_WERROR=ON -DORVEX_BUILD_FUZZ=ON -DORVEX_BUILD_TESTS=OFF -DORVEX_BUILD_BENCH=OFF \
     -DORVEX_BUILD_TOOLS=OFF -DORVEX_WITH_BLUEZ=OFF >/dev/null
   cmake --build build/fuzz -j "$jobs"
   for f in build/fuzz/fuzz/fuzz_*; do

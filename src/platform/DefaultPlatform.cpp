@@ -2,8 +2,6 @@
 
 #ifdef ORVEX_WITH_BLUEZ
 #include "platform/bluez/BluezPlatform.hpp"
-#else
-#include "orvex/sim/SimPlatform.hpp"
 #endif
 
 namespace orvex::detail {
@@ -13,9 +11,9 @@ std::shared_ptr<platform::Platform> makeDefaultPlatform() {
     // Linux: BlueZ on the system bus, its first adapter.
     return makeBluezPlatform();
 #else
-    // Without a hardware backend: a real-time simulated adapter with no reader nearby, so
-    // the link works and a search ends in connectionTimeout.
-    return std::make_shared<sim::SimPlatform>(sim::Clock::realTime);
+    // Without a hardware backend there is nothing to talk to; a host that wants the
+    // simulator links orvex::sim and passes its platform to ReaderInterface::usePlatform().
+    return nullptr;
 #endif
 }
 

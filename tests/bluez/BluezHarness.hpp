@@ -16,8 +16,8 @@
 
 #include "orvex/platform/Platform.hpp"
 #include "platform/bluez/BluezPlatform.hpp"
-#include "platform/bluez/fake/FakeBluez.hpp"
-#include "platform/bluez/fake/PrivateBus.hpp"
+#include "fakebluez/FakeBluez.hpp"
+#include "fakebluez/PrivateBus.hpp"
 
 // Helpers for the tests of the BlueZ backend: a private bus, the fake org.bluez on it, and
 // recorders of what the backend reports. Every wait has a bound, so a broken backend fails

@@ -17,7 +17,7 @@
 
 #include "cli/CliProcess.hpp"
 #include "cli/RunCli.hpp"
-#include "platform/bluez/fake/PrivateBus.hpp"
+#include "fakebluez/PrivateBus.hpp"
 
 using orvex::test::lineCount;
 using orvex::test::runCli;

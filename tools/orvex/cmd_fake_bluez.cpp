@@ -10,7 +10,7 @@
 #include "ReaderOptions.hpp"
 
 #ifdef ORVEX_WITH_BLUEZ
-#include "platform/bluez/fake/FakeBluez.hpp"
+#include "fakebluez/FakeBluez.hpp"
 #endif
 
 // orvex fake-bluez: the simulated reader served as org.bluez on the bus named by

@@ -16,7 +16,7 @@
 #include "platform/bluez/BusLoop.hpp"
 #include "platform/bluez/TaskLoop.hpp"
 #include "platform/bluez/Values.hpp"
-#include "platform/bluez/fake/FakeBluez.hpp"
+#include "fakebluez/FakeBluez.hpp"
 
 namespace orvex::detail::bluez {
 

@@ -1,6 +1,6 @@
 #include <algorithm>
 
-#include "platform/bluez/fake/FakeImpl.hpp"
+#include "fakebluez/FakeImpl.hpp"
 
 namespace orvex::detail::bluez {
 

@@ -1,10 +1,10 @@
-#include "platform/bluez/fake/FakeBluez.hpp"
+#include "fakebluez/FakeBluez.hpp"
 
 #include <algorithm>
 #include <future>
 #include <stdexcept>
 
-#include "platform/bluez/fake/FakeImpl.hpp"
+#include "fakebluez/FakeImpl.hpp"
 
 namespace orvex::detail::bluez {
 

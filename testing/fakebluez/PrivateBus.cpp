@@ -1,4 +1,4 @@
-#include "platform/bluez/fake/PrivateBus.hpp"
+#include "fakebluez/PrivateBus.hpp"
 
 #include <fcntl.h>
 #include <poll.h>

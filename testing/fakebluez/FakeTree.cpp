@@ -2,7 +2,7 @@
 #include <stdexcept>
 #include <type_traits>
 
-#include "platform/bluez/fake/FakeImpl.hpp"
+#include "fakebluez/FakeImpl.hpp"
 
 namespace orvex::detail::bluez {
 
