@@ -3,6 +3,7 @@
 
 #include <CLI/CLI.hpp>
 
+#include "BridgeCommand.hpp"
 #include "Commands.hpp"
 
 int main(int argc, char** argv) {
@@ -16,6 +17,7 @@ int main(int argc, char** argv) {
     addDecodeCommand(app, ctx);
     addReplayCommand(app, ctx);
     addFakeBluezCommand(app, ctx);
+    orvex::bridge::addBridgeCommand(app, ctx.exitCode);
     try {
         app.parse(argc, argv);
     } catch (const CLI::CallForHelp& e) {
