@@ -7,6 +7,7 @@ packages=(
   libgtest-dev libgmock-dev libbenchmark-dev
   libfmt-dev libcli11-dev nlohmann-json3-dev
   libsdbus-c++-dev libsystemd-dev dbus-daemon
+  libmosquitto-dev mosquitto mosquitto-clients libsqlite3-dev openssl
 )
 missing=()
 for p in "${packages[@]}"; do

@@ -331,7 +331,7 @@ void Bridge::onMessage(const MqttMessage& message) {
         return reply(reader, to, false,
                      fmt::format("busy: a {} is under way", reader.pending->command));
     }
-    if (!reader.link->isConnected()) return reply(reader, to, false, "the reader is not connected");
+    if (!reader.link->isReady()) return reply(reader, to, false, "the reader is not connected");
 
     if (to.command == "export") {
         if (!reader.link->exportReadings()) {
@@ -387,6 +387,7 @@ void Bridge::onReaderEvent(Reader& reader, const ReaderEvent& event) {
             status.state = event.kind == Kind::bluetoothError ? "bluetooth-unavailable"
                                                                : "disconnected";
             status.lastError = event.text;
+            status.battery.reset();
             logWarning(fmt::format("reader {}: {}; connecting again", name, event.text));
             finishCommand(reader, false, "the reader is gone: " + event.text);
             break;
@@ -394,6 +395,7 @@ void Bridge::onReaderEvent(Reader& reader, const ReaderEvent& event) {
             status.version = event.text;
             break;
         case Kind::battery:
+            if (!status.battery) logInfo(fmt::format("reader {}: ready", name));
             status.battery = event.number;
             // The battery answer ends the setup, micro-app check included.
             if (status.microApp == "unknown" || status.microApp == "updating")

@@ -96,8 +96,11 @@ public:
             return;
         }
         core->refused_ = true;
-        core->report(fmt::format("the broker {}:{} refused the connection: {}", core->host_,
-                                 core->port_, mosquitto_reason_string(rc)),
+        const bool credentials =
+            rc == MQTT_RC_BAD_USERNAME_OR_PASSWORD || rc == MQTT_RC_NOT_AUTHORIZED;
+        core->report(fmt::format("the broker {}:{} refused the connection: {}{}", core->host_,
+                                 core->port_, mosquitto_reason_string(rc),
+                                 credentials ? " (check username and password)" : ""),
                      isFatalRefusal(rc));
     }
 

@@ -189,9 +189,13 @@ void ReaderLink::handle(const ReaderEvent& event) {
             connected_ = true;
             backoff_ = config_.reconnectMin;
             break;
+        case ReaderEvent::Kind::battery:
+            ready_ = connected_;
+            break;
         case ReaderEvent::Kind::disconnected:
         case ReaderEvent::Kind::connectionFailed:
             connected_ = false;
+            ready_ = false;
             reconnectLater();
             break;
         default:
@@ -263,6 +267,7 @@ void ReaderLink::stop() {
     reader_->setDelegate(nullptr);
     if (connected_) reader_->disconnectFromReader();
     connected_ = false;
+    ready_ = false;
     // The platform's threads end before the process does, so nothing calls into the link
     // while it is torn down at exit.
     if (simPlatform_) simPlatform_->shutdown();

@@ -68,6 +68,9 @@ public:
     // Loop thread only, from here on.
     void start();
     bool isConnected() const { return connected_; }
+    // Connected and through the setup (version, micro-app check, battery): ready for
+    // commands.
+    bool isReady() const { return ready_; }
     void scan();
     void writeContact(const std::string& email, const std::string& phone, const std::string& tag);
     // Asks the simulated reader to export its stored readings; false for a real reader,
@@ -93,6 +96,7 @@ private:
     std::shared_ptr<sim::SimPlatform> simPlatform_;
     std::shared_ptr<sim::SimReader> simReader_;
     bool connected_ = false;
+    bool ready_ = false;
     bool stopped_ = false;
     double backoff_;
     EventLoop::TimerId reconnectTimer_ = 0;
