@@ -10,43 +10,15 @@ std::uint8_t pearson_do(const std::vector<std::uint8_t>& buffer, std::size_t len
 }
 
 std::uint16_t pearson_16(std::vector<std::uint8_t>& buffer, std::size_t len) {
-    const std::uint8_t h1 = pearson_do(buffer, len);
-    ++buffer[0];
-    const std::uint8_t h2 = pearson_do(buffer, len);
-    --buffer[0];
-    return static_cast<std::uint16_t>(h1 << 8 | h2);
+    return recordChecksum(std::span<const std::uint8_t>(buffer.data(), len));
 }
 
 std::uint8_t email_c2b(std::uint8_t c) {
-    if (c >= 'a' && c <= 'z') return c - 'a';
-    if (c >= 'A' && c <= 'Z') return c - 'A';
-    if (c >= '0' && c <= '9') return c - '0' + 26;
-    switch (c) {
-        case '@':
-            return 37;
-        case '.':
-            return 38;
-        case '_':
-            return 39;
-        case '-':
-            return 40;
-        case '+':
-            return 41;
-        default:
-            return 36;
-    }
+    return EMAIL_CODES[c];
 }
 
 char email_b2c(std::uint8_t code) {
-    static constexpr char kSymbols[] = " @._-+";
-    if (code < 26) return static_cast<char>('A' + code);
-    if (code < 36) return static_cast<char>('0' + code - 26);
-    if (code < 42) return kSymbols[code - 36];
-    return ' ';
-}
-
-std::uint8_t phone_c2b(std::uint8_t c) {
-    return c >= '0' && c <= '9' ? static_cast<std::uint8_t>(c - '0') : 10;
+    return code < EMAIL_ALPHABET.size() ? EMAIL_ALPHABET[code] : ' ';
 }
 
 std::string show_phone(bool prefix, const std::array<std::uint8_t, CONTACT_PHONE_DIGITS>& phone) {

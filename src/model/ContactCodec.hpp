@@ -3,7 +3,9 @@
 #include <array>
 #include <cstddef>
 #include <cstdint>
+#include <span>
 #include <string>
+#include <string_view>
 #include <vector>
 
 // The pieces of the contact record codec: the checksum table and hash, and the two
@@ -44,6 +46,10 @@ inline constexpr std::size_t CONTACT_PHONE_DIGITS = 12;  // symbols of base 11
 inline constexpr unsigned CONTACT_EMAIL_BASE = 42;
 inline constexpr unsigned CONTACT_PHONE_BASE = 11;
 
+// The character of each e-mail code 0..41 (letters in upper case).
+inline constexpr std::string_view EMAIL_ALPHABET = "ABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789 @._-+";
+static_assert(EMAIL_ALPHABET.size() == CONTACT_EMAIL_BASE);
+
 // 8-bit Pearson hash (start value 0) of the first `len` bytes; 0 for `len` 0.
 std::uint8_t pearson_do(const std::vector<std::uint8_t>& buffer, std::size_t len);
 
@@ -51,15 +57,44 @@ std::uint8_t pearson_do(const std::vector<std::uint8_t>& buffer, std::size_t len
 // byte 0 increased by one (mod 256). The buffer is restored before returning.
 std::uint16_t pearson_16(std::vector<std::uint8_t>& buffer, std::size_t len);
 
-// E-mail byte to its code 0..41: letters 0..25 (either case), digits 26..35, "@" 37,
+// pearson_16 of all of `bytes` (0 when empty), with the bytes left untouched. The two
+// hashes differ only in their first byte; running them side by side lets the processor
+// overlap their table lookups. Inline, so that a fixed record length unrolls the loop.
+inline std::uint16_t recordChecksum(std::span<const std::uint8_t> bytes) {
+    if (bytes.empty()) return 0;
+    std::uint8_t h1 = PEARSON_ARRAY[bytes[0]];
+    std::uint8_t h2 = PEARSON_ARRAY[static_cast<std::uint8_t>(bytes[0] + 1)];
+    for (std::size_t i = 1; i < bytes.size(); ++i) {
+        h1 = PEARSON_ARRAY[bytes[i] ^ h1];
+        h2 = PEARSON_ARRAY[bytes[i] ^ h2];
+    }
+    return static_cast<std::uint16_t>(h1 << 8 | h2);
+}
+
+// The code of every e-mail byte: letters 0..25 (either case), digits 26..35, "@" 37,
 // "." 38, "_" 39, "-" 40, "+" 41, every other byte 36 (space).
+inline constexpr std::array<std::uint8_t, 256> EMAIL_CODES = [] {
+    std::array<std::uint8_t, 256> codes{};
+    codes.fill(36);
+    for (std::uint8_t code = 0; code < EMAIL_ALPHABET.size(); ++code) {
+        const char c = EMAIL_ALPHABET[code];
+        if (c == ' ') continue;
+        codes[static_cast<unsigned char>(c)] = code;
+        if (c >= 'A' && c <= 'Z') codes[static_cast<unsigned char>(c - 'A' + 'a')] = code;
+    }
+    return codes;
+}();
+
+// E-mail byte to its code 0..41 (EMAIL_CODES).
 std::uint8_t email_c2b(std::uint8_t c);
 
 // The character of an e-mail code 0..41 (letters in upper case).
 char email_b2c(std::uint8_t code);
 
 // Telephone byte to its digit value 0..9; every other byte 10.
-std::uint8_t phone_c2b(std::uint8_t c);
+inline std::uint8_t phone_c2b(std::uint8_t c) {
+    return c >= '0' && c <= '9' ? static_cast<std::uint8_t>(c - '0') : std::uint8_t{10};
+}
 
 // The decoded telephone text: "+" when `prefix`, then "0".."9" for 0..9 and a space for 10.
 std::string show_phone(bool prefix, const std::array<std::uint8_t, CONTACT_PHONE_DIGITS>& phone);

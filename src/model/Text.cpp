@@ -1,5 +1,7 @@
 #include "model/Text.hpp"
 
+#include <algorithm>
+
 namespace orvex::detail {
 
 Utf8Step readUtf8(std::string_view text, std::size_t pos) {
@@ -59,9 +61,23 @@ void appendUtf8(std::string& out, char32_t cp) {
 }
 
 std::string latin1ToUtf8(std::span<const std::uint8_t> bytes) {
-    std::string out;
-    out.reserve(bytes.size());
-    for (std::uint8_t b : bytes) appendUtf8(out, b);
+    const auto high = static_cast<std::size_t>(
+        std::count_if(bytes.begin(), bytes.end(), [](std::uint8_t b) { return b >= 0x80; }));
+    std::string out(bytes.size() + high, '\0');
+    char* p = out.data();
+    if (high == 0) {
+        std::copy(bytes.begin(), bytes.end(), p);
+        return out;
+    }
+    // 80..FF are U+0080..U+00FF: C2 or C3, then the low six bits.
+    for (std::uint8_t b : bytes) {
+        if (b < 0x80) {
+            *p++ = static_cast<char>(b);
+        } else {
+            *p++ = static_cast<char>(0xC0 | (b >> 6));
+            *p++ = static_cast<char>(0x80 | (b & 0x3F));
+        }
+    }
     return out;
 }
 

@@ -1,5 +1,6 @@
 #include "orvex/Transponder.hpp"
 
+#include <algorithm>
 #include <array>
 #include <string_view>
 
@@ -63,6 +64,29 @@ Characters readCharacters(std::string_view serial, std::size_t limit) {
     return chars;
 }
 
+// Whether the first `count` bytes of `serial` (fewer when it is shorter) are all ASCII: then
+// each of them is one character whose code point is the byte.
+bool asciiPrefix(std::string_view serial, std::size_t count) {
+    const std::string_view prefix = serial.substr(0, count);
+    return std::all_of(prefix.begin(), prefix.end(),
+                       [](char c) { return static_cast<unsigned char>(c) < 0x80; });
+}
+
+// The raw value of the type name that the `length` characters given by `characterAt`
+// spell, or 0.
+std::int8_t typeOfName(std::size_t length, auto&& characterAt) {
+    for (std::size_t raw = 1; raw < kNames.size(); ++raw) {
+        const std::string_view name = kNames[raw];
+        if (name.size() != length) continue;
+        bool same = true;
+        for (std::size_t i = 0; i < name.size() && same; ++i) {
+            same = characterAt(i) == static_cast<char32_t>(name[i]);
+        }
+        if (same) return static_cast<std::int8_t>(raw);
+    }
+    return 0;
+}
+
 }  // namespace
 
 std::optional<Transponder::Types> Transponder::typeFromRaw(std::int8_t raw) {
@@ -80,25 +104,29 @@ std::string Transponder::str() const {
 }
 
 std::int8_t Transponder::decode_type(std::string_view serial) {
+    if (asciiPrefix(serial, kTypeLength)) {
+        std::string_view text = serial.substr(0, kTypeLength);
+        const auto space = [](char c) { return isWhiteSpace(static_cast<unsigned char>(c)); };
+        while (!text.empty() && space(text.front())) text.remove_prefix(1);
+        while (!text.empty() && space(text.back())) text.remove_suffix(1);
+        return typeOfName(text.size(), [&](std::size_t i) {
+            return static_cast<char32_t>(static_cast<unsigned char>(text[i]));
+        });
+    }
+
     const Characters chars = readCharacters(serial, kTypeLength);
     std::size_t first = 0;
     std::size_t last = chars.count;
     while (first < last && isWhiteSpace(chars.codePoints[first])) ++first;
     while (last > first && isWhiteSpace(chars.codePoints[last - 1])) --last;
-
-    for (std::size_t raw = 1; raw < kNames.size(); ++raw) {
-        const std::string_view name = kNames[raw];
-        if (name.size() != last - first) continue;
-        bool same = true;
-        for (std::size_t i = 0; i < name.size() && same; ++i) {
-            same = chars.codePoints[first + i] == static_cast<char32_t>(name[i]);
-        }
-        if (same) return static_cast<std::int8_t>(raw);
-    }
-    return 0;
+    return typeOfName(last - first, [&](std::size_t i) { return chars.codePoints[first + i]; });
 }
 
 std::string Transponder::decode_id(std::string_view serial) {
+    if (asciiPrefix(serial, kIdStart + kIdLength)) {
+        if (serial.size() <= kIdStart) return {};
+        return std::string(serial.substr(kIdStart, kIdLength));
+    }
     const Characters chars = readCharacters(serial, kIdStart + kIdLength);
     if (chars.count <= kIdStart) return {};
     const std::size_t from = chars.offsets[kIdStart];

@@ -1,0 +1,193 @@
+// SPDX-License-Identifier: Apache-2.0
+// The reader link per notification, on a platform that costs next to nothing, and the
+// floors it is held to.
+
+#include <benchmark/benchmark.h>
+
+#include <array>
+
+#include "AllocationCounter.hpp"
+#include "BenchLink.hpp"
+#include "Samples.hpp"
+#include "orvex/Contact.hpp"
+#include "reader/Commands.hpp"
+
+namespace orvex::bench {
+namespace {
+
+constexpr std::size_t kSlices = 4096;
+
+// An image of kSlices slices whose bytes include FE now and then, as real images do.
+Bytes uploadImage() {
+    Bytes image(detail::MICRO_APP_HEAD_SIZE + kSlices * detail::MICRO_APP_SLICE_SIZE);
+    for (std::size_t i = 0; i < image.size(); ++i) {
+        image[i] = static_cast<std::uint8_t>(i * 37 + i / 251);
+    }
+    return image;
+}
+
+// Escaping and framing one slice into a buffer that is already there: the least an upload
+// acknowledgement can cost.
+void Floor_SliceFraming(benchmark::State& state) {
+    const Bytes image = uploadImage();
+    std::array<std::uint8_t, 3 + 2 * detail::MICRO_APP_SLICE_SIZE + 2> frame{};
+    std::size_t slice = 0;
+    const AllocationSpan span;
+    for (auto _ : state) {
+        const std::uint8_t* in = image.data() + detail::MICRO_APP_HEAD_SIZE +
+                                 slice * detail::MICRO_APP_SLICE_SIZE;
+        std::uint8_t* out = frame.data();
+        *out++ = 0xFE;
+        *out++ = 0x00;
+        *out++ = 0x01;
+        for (std::size_t i = 0; i < detail::MICRO_APP_SLICE_SIZE; ++i) {
+            *out++ = in[i];
+            if (in[i] == 0xFE) *out++ = 0xFE;
+        }
+        *out++ = 0xFE;
+        *out++ = 0x01;
+        benchmark::DoNotOptimize(frame.data());
+        benchmark::ClobberMemory();
+        slice = (slice + 1) % kSlices;
+    }
+    reportPerEvent(state, 1, span.stop());
+}
+BENCHMARK(Floor_SliceFraming);
+
+// One slice acknowledgement: the link sends the next slice (three writes). An upload that
+// has sent its last slice is finished and a new one started, outside the figures.
+void Link_UploadAck(benchmark::State& state) {
+    BenchLink bench;
+    bench.setMicroAppImage(uploadImage());
+    const Bytes ack{0x82};
+    const auto startUpload = [&] {
+        bench.notify({0x84, 0x00, 0x00});  // the reader asks for the micro-app
+        bench.notify({0x81});              // locked: the first slice goes out
+    };
+    startUpload();
+    std::size_t sent = 1;
+    std::uint64_t allocations = 0;
+    AllocationSpan span;
+    for (auto _ : state) {
+        if (sent == kSlices) {
+            allocations += span.stop();
+            state.PauseTiming();
+            countAllocations(false);
+            bench.notify({0x83});              // unlocked
+            bench.notify({0x8E, 100, 0x00});  // battery: idle again
+            startUpload();
+            countAllocations(true);
+            sent = 1;
+            span = AllocationSpan();
+            state.ResumeTiming();
+        }
+        bench.notify(ack);
+        ++sent;
+    }
+    allocations += span.stop();
+    reportPerEvent(state, 1, allocations);
+    benchmark::DoNotOptimize(bench.bytesWritten());
+}
+BENCHMARK(Link_UploadAck);
+
+// An FDX-B reading as a packed record, then the contact answer to the read it asks for.
+void Link_PackedScanContact(benchmark::State& state) {
+    BenchLink bench;
+    const Bytes scan = packedFdxbScan();
+    Bytes answer{0x10};
+    const Bytes record = Contact::encode("+491701234567", "JANE.DOE@EXAMPLE.ORG");
+    answer.insert(answer.end(), record.begin(), record.end());
+    const AllocationSpan span;
+    for (auto _ : state) {
+        bench.notify(scan);
+        bench.notify(answer);
+    }
+    reportPerEvent(state, 1, span.stop());
+    if (bench.delegate().contacts == 0) state.SkipWithError("no contact was decoded");
+}
+BENCHMARK(Link_PackedScanContact);
+
+// Export records in notifications of `size` bytes; every iteration is one notification.
+void exportRecords(benchmark::State& state, std::size_t size) {
+    BenchLink bench;
+    // A whole number of records in a whole number of notifications, so that the stream
+    // can go round.
+    const std::size_t records = size % detail::EXPORT_RECORD_SIZE == 0
+                                    ? size / detail::EXPORT_RECORD_SIZE
+                                    : size;
+    const auto notifications = exportStream(static_cast<int>(records), size);
+    std::size_t next = 0;
+    const long before = bench.delegate().reports;
+    const AllocationSpan span;
+    for (auto _ : state) {
+        bench.notify(notifications[next]);
+        next = next + 1 == notifications.size() ? 0 : next + 1;
+    }
+    const std::uint64_t allocations = span.stop();
+    const double perNotification = static_cast<double>(records) /
+                                   static_cast<double>(notifications.size());
+    reportPerEvent(state, perNotification, allocations);
+    if (bench.delegate().reports == before) state.SkipWithError("no record was reported");
+}
+
+void Link_ExportRecord37(benchmark::State& state) {
+    exportRecords(state, 37);
+}
+BENCHMARK(Link_ExportRecord37);
+
+void Link_ExportRecord244(benchmark::State& state) {
+    exportRecords(state, 244);
+}
+BENCHMARK(Link_ExportRecord244);
+
+// A whole export of `range(0)` records in 244-byte notifications per iteration.
+void Link_ExportScaling(benchmark::State& state) {
+    BenchLink bench;
+    const auto records = static_cast<int>(state.range(0));
+    const auto notifications = exportStream(records, 244);
+    const AllocationSpan span;
+    for (auto _ : state) {
+        for (const auto& notification : notifications) bench.notify(notification);
+    }
+    reportPerEvent(state, records, span.stop());
+}
+BENCHMARK(Link_ExportScaling)->Arg(1000)->Arg(10000)->Arg(100000)->Unit(benchmark::kMillisecond);
+
+// A repeating timer whose action reaches an object through a weak reference and does
+// nothing, as the link's timers do.
+void Floor_TimerTick(benchmark::State& state) {
+    struct Target {
+        long ticks = 0;
+        void tick() { benchmark::DoNotOptimize(++ticks); }
+    };
+    auto target = std::make_shared<Target>();
+    auto timer = std::make_shared<ManualTimer>(
+        [weak = std::weak_ptr<Target>(target), action = &Target::tick] {
+            if (auto self = weak.lock()) ((*self).*action)();
+        },
+        true);
+    const std::weak_ptr<ManualTimer> handle = timer;
+    const AllocationSpan span;
+    for (auto _ : state) {
+        if (auto t = handle.lock()) t->fire();
+    }
+    reportPerEvent(state, 1, span.stop());
+}
+BENCHMARK(Floor_TimerTick);
+
+// A watchdog tick that pings the reader, and the reader's answer.
+void Link_KeepAlive(benchmark::State& state) {
+    BenchLink bench;
+    const Bytes answer{0x80};
+    const AllocationSpan span;
+    for (auto _ : state) {
+        bench.tick();
+        bench.notify(answer);
+    }
+    reportPerEvent(state, 1, span.stop());
+    if (!bench.link().isConnected()) state.SkipWithError("the link dropped the reader");
+}
+BENCHMARK(Link_KeepAlive);
+
+}  // namespace
+}  // namespace orvex::bench
