@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // BlueZ backend figures against the fake org.bluez on a private bus:
 //  1. the median time from a notification leaving the fake to the link's delegate call
 //     (didUpdateValue on the link queue);

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // A host program: finds the reader, connects, reads one tag with its owner contact and
 // disconnects. It runs on the simulated reader, so no hardware is needed; without the
 // three simulator lines in main() the same code talks to a real reader over Bluetooth.

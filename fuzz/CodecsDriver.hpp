@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #pragma once
 
 // Feeds arbitrary bytes to the contact codec, the reader message decoders and the text

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #pragma once
 
 // Drives one link on the simulated platform, in virtual time, with a sequence of events

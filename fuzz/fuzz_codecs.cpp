@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // libFuzzer entry point: the contact codec and the reader message decoders (see
 // CodecsDriver.hpp).
 

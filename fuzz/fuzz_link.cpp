@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // libFuzzer entry point: the reader link on the simulated platform (see LinkDriver.hpp).
 
 #include "LinkDriver.hpp"

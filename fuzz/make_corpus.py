@@ -1,4 +1,5 @@
 #!/usr/bin/env python3
+# SPDX-License-Identifier: Apache-2.0
 """Writes the hand-made starting corpus of both fuzzers (fuzz/corpus/link, fuzz/corpus/codecs).
 
 Run from anywhere; it rewrites the files it owns and leaves others alone. The link inputs

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: Apache-2.0
 # Builds the orvex tool and runs the demo: a whole session with a simulated reader.
 set -euo pipefail
 cd "$(dirname "$0")/.."

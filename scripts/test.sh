@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: Apache-2.0
 # Builds with warnings as errors and runs the whole suite: plain, under
 # AddressSanitizer + UndefinedBehaviorSanitizer, and under ThreadSanitizer;
 # then runs each fuzzer for a short, bounded time.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Owner contacts: the contact read that follows every FDX-B reading, and the host's
 // contact write, which a ContactUpdater carries out.
 

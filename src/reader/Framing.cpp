@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The receive and send path: notifications from the reader, the handshake, the receive
 // buffer with its dispatch on the first byte, and writeData.
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Keep-alive: the watchdog that probes the reader until the handshake and pings it
 // afterwards, the periodic battery request, and the version and battery answers.
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Connection lifecycle: adapter state, the search by advertised name, connection, GATT
 // discovery up to the handshake, the connection timer and every disconnection.
 

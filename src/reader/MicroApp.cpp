@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The micro-app check after each version exchange, and the upload that a ReaderUpdater
 // carries out when the reader asks for one.
 

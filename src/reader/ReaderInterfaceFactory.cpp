@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #include "reader/ReaderInterfaceFactory.hpp"
 
 #include "reader/Link.hpp"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Tag readings: the host's scan request with its timer, packed (88, 8F) and text (55) scan
 // records, and the reader's export records (AA).
 

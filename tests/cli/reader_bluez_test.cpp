@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The reader commands without --sim: the same code over the BlueZ backend, talking to
 // `orvex fake-bluez` (the simulated reader served as org.bluez) on a private bus. Both run
 // as child processes, so that this test process starts no threads of its own before it

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Replays the committed fuzz corpus through the fuzz entry points as ordinary tests, so
 // that every input the fuzzers kept stays covered in builds without libFuzzer.
 

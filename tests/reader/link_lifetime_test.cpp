@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The link's contract with its host beyond the wire protocol: calls back into the link from
 // inside a delegate call, and destruction while timers and queued work are still pending.
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The receive buffer stays bounded whatever the reader sends.
 
 #include <gtest/gtest.h>

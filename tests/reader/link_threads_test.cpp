@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Public operations from several host threads while the platform's own thread delivers
 // events: every effect runs on the link queue and every delegate call is made there.
 // Meant to be run under -DORVEX_SANITIZE=thread as well.

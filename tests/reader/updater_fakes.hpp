@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #pragma once
 
 // A tiny platform and peripheral for driving the updaters directly: writes are recorded,

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // orvex watch: every reading, trigger reading, export record, scanning status and battery
 // report, one line each, until SIGINT or SIGTERM.
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // orvex contact encode PHONE EMAIL | orvex contact decode HEX...
 
 #include <cstdio>

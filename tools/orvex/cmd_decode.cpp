@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // orvex decode HEX...: one message from the reader, decoded by its first byte, as JSON.
 
 #include <algorithm>

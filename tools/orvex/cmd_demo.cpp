@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // orvex demo: a whole session with the simulated reader, no hardware needed.
 
 #include <chrono>

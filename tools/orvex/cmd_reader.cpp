@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // orvex scan | info | write-contact | watch: the commands that talk to a reader.
 
 #include <unistd.h>
