@@ -76,6 +76,8 @@ public:
         return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
     }
 
+    pid_t pid() const { return pid_; }
+
     std::string output() {
         std::lock_guard lock(mutex_);
         std::string all;

@@ -28,6 +28,8 @@ struct Received {
     nlohmann::json body;  // discarded when the payload is not JSON
     bool retained = false;
     std::string correlation;
+    // When it arrived (seconds since the Unix epoch).
+    double arrived = 0.0;
 };
 
 class TestClient {
@@ -108,6 +110,9 @@ private:
                           const mosquitto_property* props) {
         auto* client = static_cast<TestClient*>(self);
         Received r;
+        r.arrived = std::chrono::duration<double>(
+                        std::chrono::system_clock::now().time_since_epoch())
+                        .count();
         r.topic = m->topic;
         r.payload.assign(static_cast<const char*>(m->payload),
                          static_cast<std::size_t>(m->payloadlen));

@@ -84,6 +84,7 @@ int Bridge::run() {
     }
     spool_->commit();
     connect();
+    spool_->begin();
     if (config_.once) {
         loop_.after(config_.timeout, [this] {
             if (stopping_) return;
@@ -207,6 +208,8 @@ void Bridge::onAcknowledged(std::uint64_t generation, int mid, const std::string
 void Bridge::afterBatch() {
     if (!spool_->commit()) logError("cannot write to the spool: " + spool_->lastError());
     pump();
+    // What the next batch spools or removes is committed at its end, with one disk sync.
+    spool_->begin();
     const bool delivered = connected_ && spool_->size() == 0 && inflight_.empty();
     if (stopping_ && delivered) {
         finishShutdown();

@@ -46,7 +46,7 @@ std::unique_ptr<Spool> Spool::open(const std::string& path, std::size_t limit, b
         sqlite3_close(db);
         return nullptr;
     }
-    std::unique_ptr<Spool> spool(new Spool(db, limit));
+    std::unique_ptr<Spool> spool(new Spool(db, limit, syncFull));
     // Another bridge on the same spool would publish the same messages twice and hand out
     // the same sequence numbers: a lock held for the life of the process keeps it out.
     sqlite3_busy_timeout(db, 0);
@@ -74,8 +74,8 @@ std::unique_ptr<Spool> Spool::open(const std::string& path, std::size_t limit, b
     return spool;
 }
 
-Spool::Spool(sqlite3* db, std::size_t limit)
-    : db_(db), limit_(limit), reserve_(limit / 100 + 16) {}
+Spool::Spool(sqlite3* db, std::size_t limit, bool syncFull)
+    : db_(db), limit_(limit), reserve_(limit / 100 + 16), syncFull_(syncFull) {}
 
 Spool::~Spool() {
     if (inTransaction_) commit();
@@ -155,11 +155,13 @@ std::optional<std::int64_t> Spool::append(const std::string& reader, const std::
         // Nothing half-done stays: the whole transaction goes and the counts are read again.
         exec("ROLLBACK");
         inTransaction_ = false;
+        appended_ = false;
         loadState();
         return std::nullopt;
     }
     sequences_[reader] = sequence;
     ++size_;
+    appended_ = true;
     if (own && !commit()) return std::nullopt;
     return sequence;
 }
@@ -202,7 +204,14 @@ void Spool::begin() {
 bool Spool::commit() {
     if (!inTransaction_) return true;
     inTransaction_ = false;
-    if (exec("COMMIT")) return true;
+    // A removal that is lost in a power cut only means the message is published once more,
+    // so a transaction of removals alone does not wait for the disk.
+    const bool relaxed = syncFull_ && !appended_;
+    appended_ = false;
+    if (relaxed) exec("PRAGMA synchronous=NORMAL");
+    const bool ok = exec("COMMIT");
+    if (relaxed) exec("PRAGMA synchronous=FULL");
+    if (ok) return true;
     exec("ROLLBACK");
     loadState();
     return false;

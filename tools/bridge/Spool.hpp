@@ -76,7 +76,7 @@ public:
     const std::string& lastError() const { return lastError_; }
 
 private:
-    Spool(sqlite3* db, std::size_t limit);
+    Spool(sqlite3* db, std::size_t limit, bool syncFull);
     bool exec(const char* sql);
     sqlite3_stmt* prepare(const char* sql);
     bool loadState();
@@ -89,7 +89,9 @@ private:
     std::size_t limit_;
     std::size_t reserve_;
     std::size_t size_ = 0;
+    bool syncFull_;
     bool inTransaction_ = false;
+    bool appended_ = false;  // in the transaction under way
     std::map<std::string, std::int64_t> sequences_;
     std::string lastError_;
 };
