@@ -5,9 +5,11 @@
 // bridge's CPU time per message; and, as the floor measured in the same run, what a bare
 // libmosquitto client achieves publishing the same payloads at QoS 1 to the same broker.
 //
-//   bridge_load [--readers N] [--seconds S] [--stored K] [--every E] [--spool-sync full|normal]
+//   bridge_load [--bridges M] [--readers N] [--seconds S] [--stored K] [--every E]
+//               [--spool-sync full|normal]
 //
-// Each reader exports K records every E seconds (offered: N*K/E messages per second).
+// Each reader exports K records every E seconds (offered: M*N*K/E messages per second).
+// --bridges runs M gateways side by side (one bridge process each), for the broker's view.
 #include <mosquitto.h>
 
 #include <algorithm>
@@ -15,6 +17,8 @@
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
+#include <memory>
+#include <set>
 #include <sstream>
 #include <string>
 #include <thread>
@@ -30,6 +34,7 @@ using namespace orvex::test;
 using Clock = std::chrono::steady_clock;
 
 struct Options {
+    int bridges = 1;
     int readers = 1;
     double seconds = 10.0;
     int stored = 100;
@@ -96,7 +101,8 @@ int main(int argc, char** argv) {
     for (int i = 1; i + 1 < argc; i += 2) {
         const std::string key = argv[i];
         const std::string value = argv[i + 1];
-        if (key == "--readers") o.readers = std::stoi(value);
+        if (key == "--bridges") o.bridges = std::stoi(value);
+        else if (key == "--readers") o.readers = std::stoi(value);
         else if (key == "--seconds") o.seconds = std::stod(value);
         else if (key == "--stored") o.stored = std::stoi(value);
         else if (key == "--every") o.every = std::stod(value);
@@ -116,30 +122,43 @@ int main(int argc, char** argv) {
 
     TestClient consumer(broker.port(), "consumer", {"orvex/#"});
     consumer.waitSubscribed(10);
-    std::vector<std::string> args{"--sim", "--broker", broker.url(), "--gateway", "gw",
-                                  "--spool", dir.file("spool.db"), "--spool-sync", o.spoolSync,
-                                  "--sim-export-every", std::to_string(o.every), "--sim-stored",
-                                  std::to_string(o.stored), "--sim-delay", "0", "--log-level",
-                                  "warning"};
-    for (int r = 0; r < o.readers && o.readers > 1; ++r) {
-        args.push_back("--reader");
-        args.push_back("r" + std::to_string(r + 1));
+    std::vector<std::unique_ptr<BridgeProcess>> bridges;
+    for (int b = 0; b < o.bridges; ++b) {
+        const std::string gateway = "gw" + std::to_string(b + 1);
+        std::vector<std::string> args{
+            "--sim", "--broker", broker.url(), "--gateway", gateway, "--spool",
+            dir.file(gateway + ".db"), "--spool-sync", o.spoolSync, "--sim-export-every",
+            std::to_string(o.every), "--sim-stored", std::to_string(o.stored), "--sim-delay", "0",
+            "--log-level", "warning"};
+        for (int r = 0; r < o.readers && o.readers > 1; ++r) {
+            args.push_back("--reader");
+            args.push_back("r" + std::to_string(r + 1));
+        }
+        bridges.push_back(std::make_unique<BridgeProcess>(args));
     }
-    BridgeProcess bridge(args);
-    // Warm up: the readers connect and the first exports flow.
-    if (!consumer.waitFor([](const auto& all) {
-            return std::count_if(all.begin(), all.end(),
-                                 [](const Received& m) { return m.topic.ends_with("/export"); }) > 0;
-        }, 30)) {
-        std::fprintf(stderr, "bridge_load: no export arrived\n%s", bridge.output().c_str());
+    // Warm up: every gateway's first exports flow.
+    const auto exportsFrom = [&](const std::vector<Received>& all) {
+        std::set<std::string> gateways;
+        for (const auto& m : all)
+            if (m.topic.ends_with("/export")) gateways.insert(m.body["gateway"].get<std::string>());
+        return static_cast<int>(gateways.size()) >= o.bridges;
+    };
+    if (!consumer.waitFor(exportsFrom, 60)) {
+        std::fprintf(stderr, "bridge_load: not every gateway delivered\n%s",
+                     bridges.front()->output().c_str());
         return 1;
     }
+    const auto cpu = [&] {
+        double total = 0;
+        for (const auto& b : bridges) total += cpuSeconds(b->pid());
+        return total;
+    };
     const double windowStart = now();
-    const double cpuStart = cpuSeconds(bridge.pid());
+    const double cpuStart = cpu();
     std::this_thread::sleep_for(std::chrono::duration<double>(o.seconds));
-    const double cpuEnd = cpuSeconds(bridge.pid());
+    const double cpuEnd = cpu();
     const double windowEnd = now();
-    bridge.stop(SIGTERM);
+    for (auto& b : bridges) b->stop(SIGTERM);
 
     std::vector<double> latencies;
     std::string sample;
@@ -160,13 +179,16 @@ int main(int argc, char** argv) {
         latencies.empty() ? 0.0 : (cpuEnd - cpuStart) / static_cast<double>(latencies.size());
     const double floor = floorRate(broker, sample, 20000);
 
-    std::printf("readers %d, offered %.0f msg/s (%d records every %.3f s each), spool-sync %s\n",
-                o.readers, o.readers * o.stored / o.every, o.stored, o.every, o.spoolSync.c_str());
-    std::printf("bridge: %.0f msg/s delivered over %.1f s\n", rate, window);
+    std::printf("bridges %d x readers %d, offered %.0f msg/s (%d records every %.3f s each), "
+                "spool-sync %s\n",
+                o.bridges, o.readers, o.bridges * o.readers * o.stored / o.every, o.stored,
+                o.every, o.spoolSync.c_str());
+    std::printf("delivered: %.0f msg/s over %.1f s\n", rate, window);
     std::printf("latency reading->consumer: p50 %.1f ms, p99 %.1f ms\n",
                 percentile(latencies, 0.50) * 1e3, percentile(latencies, 0.99) * 1e3);
-    std::printf("bridge CPU: %.1f us per message (%.0f%% of one core)\n", cpuPerMessage * 1e6,
-                100.0 * (cpuEnd - cpuStart) / window);
+    std::printf("bridge CPU (simulated reader included): %.1f us per message (%.0f%% of one "
+                "core, all bridges)\n",
+                cpuPerMessage * 1e6, 100.0 * (cpuEnd - cpuStart) / window);
     std::printf("floor (bare libmosquitto QoS 1 publisher, same broker): %.0f msg/s\n", floor);
     std::printf("bridge / floor: %.2f\n", floor > 0 ? rate / floor : 0.0);
     return 0;
