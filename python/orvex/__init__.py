@@ -53,6 +53,7 @@ __all__ = [
 
 _lock = threading.Lock()
 _process_wide: Optional[Link] = None
+_chosen_platform: Optional[Platform] = None
 
 
 def use_platform(platform: Platform) -> bool:
@@ -60,7 +61,17 @@ def use_platform(platform: Platform) -> bool:
 
     Returns False, and changes nothing, once ``reader()`` has created the link.
     """
-    return _core.use_platform(platform)
+    global _chosen_platform
+    with _lock:
+        if not _core.use_platform(platform):
+            return False
+        _chosen_platform = platform
+        return True
+
+
+def _process_wide_platform() -> Optional[Platform]:
+    """The platform chosen for the process-wide link (None: the default one)."""
+    return _chosen_platform
 
 
 def reader() -> Link:

@@ -25,6 +25,7 @@ from typing import Any, AsyncIterator, Callable, List, NamedTuple, Optional, Uni
 
 from . import reader as _process_wide_link
 from . import sim as _sim
+from . import _process_wide_platform
 from . import use_platform as _use_platform
 from ._core import Link, ScanResult
 from ._enums import OrvexBluetoothError, OrvexContactStatus
@@ -102,20 +103,20 @@ class _ProcessWideLink:
 
     lock = threading.Lock()
     busy = False
-    on_sim = False
 
     @classmethod
     def take(cls, sim: bool) -> Link:
         with cls.lock:
             if cls.busy:
                 raise RuntimeError("the process-wide link is in use by another session")
-            if sim and not cls.on_sim:
-                if not _use_platform(_sim.shared_platform()):
+            if sim:
+                shared = _sim.shared_platform()
+                _use_platform(shared)
+                if _process_wide_platform() is not shared:
                     raise RuntimeError(
                         "the process-wide link already runs on another platform; "
                         "a simulated session needs it on the simulated one"
                     )
-                cls.on_sim = True
             link = _process_wide_link()
             cls.busy = True
             return link
