@@ -107,9 +107,11 @@ void bindSim(py::module_& m) {
     py::class_<sim::DeviceTiming>(m, "DeviceTiming",
                                   "How long a simulated peripheral takes to answer, in seconds.")
         .def(py::init(&fromKeywords<sim::DeviceTiming>))
-        .def_readwrite("connect_delay", &sim::DeviceTiming::connectDelay)
-        .def_readwrite("discovery_delay", &sim::DeviceTiming::discoveryDelay)
-        .def_readwrite("advertise_delay", &sim::DeviceTiming::advertiseDelay)
+        .def_readwrite("connect_delay", &sim::DeviceTiming::connectDelay, "connect() to the connection.")
+        .def_readwrite("discovery_delay", &sim::DeviceTiming::discoveryDelay,
+                       "A discovery request to its result.")
+        .def_readwrite("advertise_delay", &sim::DeviceTiming::advertiseDelay,
+                       "The start of a scan to the peripheral's discovery.")
         .def("__repr__", [](const sim::DeviceTiming& t) {
             return fieldsRepr("DeviceTiming", t,
                               {"connect_delay", "discovery_delay", "advertise_delay"});
@@ -154,7 +156,8 @@ void bindSim(py::module_& m) {
             [](sim::SimFaults& f, const py::bytes& bytes) {
                 const std::string text = bytes;
                 f.garbageBytes.assign(text.begin(), text.end());
-            })
+            },
+            "The bytes of a garbage notification.")
         .def_readwrite("random_start", &sim::SimFaults::randomStart, "Start value of the fault generator.")
         .def_readwrite("ignore_pings", &sim::SimFaults::ignorePings, "Leave keep-alive pings unanswered.")
         .def_readwrite("disconnect_at_frame", &sim::SimFaults::disconnectAtFrame,
@@ -205,7 +208,7 @@ void bindSim(py::module_& m) {
         "A simulated Bluetooth platform. In real time its own thread runs the loop; in virtual\n"
         "time nothing moves until run_until_idle() or advance() is called.")
         .def(py::init(&makePlatform), py::arg("clock") = sim::Clock::virtualTime)
-        .def_property_readonly("clock", &SimPlatform::clock)
+        .def_property_readonly("clock", &SimPlatform::clock, "How the platform keeps time (Clock).")
         .def("run_until_idle", &SimPlatform::runUntilIdle, Release(),
              "Virtual time: runs everything due now.")
         .def("advance", &SimPlatform::advance, py::arg("seconds"), Release(),
@@ -262,12 +265,17 @@ void bindSim(py::module_& m) {
              "The reader goes away: it stops advertising and drops its connection.")
         .def_property_readonly("config", &PySimReader::config,
                                "The configuration as it stands now (a copy).")
-        .def_property_readonly("is_connected", &PySimReader::isConnected)
-        .def_property_readonly("micro_app_current", &PySimReader::microAppCurrent)
-        .def_property_readonly("frames_received", &PySimReader::framesReceived)
-        .def_property_readonly("messages_sent", &PySimReader::messagesSent)
+        .def_property_readonly("is_connected", &PySimReader::isConnected,
+                               "Whether a central is connected to the reader.")
+        .def_property_readonly("micro_app_current", &PySimReader::microAppCurrent,
+                               "Whether the reader's micro app is current.")
+        .def_property_readonly("frames_received", &PySimReader::framesReceived,
+                               "Frames received in the reader's life.")
+        .def_property_readonly("messages_sent", &PySimReader::messagesSent,
+                               "Answer messages sent in the reader's life.")
         .def_property_readonly("uploaded_image",
-                               [](const PySimReader& r) { return toBytes(r.uploadedImage()); });
+                               [](const PySimReader& r) { return toBytes(r.uploadedImage()); },
+                               "The last micro-app image uploaded, complete or not.");
 }
 
 }  // namespace orvex::python
