@@ -35,3 +35,10 @@ run_example aio_session.py --sim
 run_example read_tags.py --sim --count 2
 run_example write_contact.py --sim --phone "+44 7946 0001" --email OWNER@EXAMPLE.COM
 run_example export_csv.py --sim --quiet 0.5
+
+echo "=== installed package ($build)"
+prefix=$(mktemp -d)
+trap 'rm -rf "$prefix"' EXIT
+cmake --install "$build" --prefix "$prefix" >/dev/null
+package=$(find "$prefix" -path '*/site-packages/orvex/__init__.py' -print -quit)
+PYTHONPATH="$(dirname "$(dirname "$package")")" "$python" -P -c "import orvex; print(orvex.__version__)"
