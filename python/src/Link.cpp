@@ -100,7 +100,12 @@ std::shared_ptr<ReaderInterface> processWideLink() {
 }
 
 py::object delegateOf(const ReaderInterface& link) {
-    const auto delegate = std::dynamic_pointer_cast<PyDelegate>(link.delegate());
+    std::shared_ptr<PyDelegate> delegate;
+    {
+        // Never wait for a library lock while holding the GIL.
+        py::gil_scoped_release release;
+        delegate = std::dynamic_pointer_cast<PyDelegate>(link.delegate());
+    }
     if (!delegate) return py::none();
     return delegate->target();
 }
