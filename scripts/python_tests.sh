@@ -16,7 +16,7 @@ if [ ! -d "$build/python/orvex" ]; then
   exit 2
 fi
 export PYTHONPATH="$PWD/$build/python"
-export ORVEX_CLI="$PWD/$build/orvex"
+export ORVEX_CLI="${ORVEX_CLI:-$PWD/$build/orvex}"
 if [ "${ORVEX_PYTHON_PRELOAD:-}" = asan ]; then
   export LD_PRELOAD="$(${CXX:-c++} -print-file-name=libasan.so) $(${CXX:-c++} -print-file-name=libubsan.so)"
   # The interpreter keeps its own memory until exit; report only errors, not its leaks.
