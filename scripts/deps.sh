@@ -9,6 +9,7 @@ packages=(
   libfmt-dev libcli11-dev nlohmann-json3-dev
   libsdbus-c++-dev libsystemd-dev dbus-daemon
   libmosquitto-dev mosquitto mosquitto-clients libsqlite3-dev openssl
+  doxygen
 )
 missing=()
 for p in "${packages[@]}"; do

@@ -1,6 +1,9 @@
 // SPDX-License-Identifier: Apache-2.0
 #pragma once
 
+/// @file
+/// The link to the reader, ReaderInterface: what a host includes first.
+
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -11,6 +14,7 @@
 #include "orvex/ScanResult.hpp"
 #include "orvex/Status.hpp"
 
+/// Everything of the library a host uses.
 namespace orvex {
 
 namespace platform {
@@ -21,52 +25,146 @@ class Link;
 struct ReaderInterfaceFactory;
 }  // namespace detail
 
-// The link to one handheld reader.
-//
-// Threading: every operation may be called from any thread, also from inside a delegate
-// call; it hands its work to the link's serial context and returns at once. Delegate calls
-// are made on that serial context, one at a time, never under a lock held by the library.
-// The contact-write completion is delivered on the platform's main executor.
+/// The link to one handheld reader: it finds the reader by its advertised name, connects,
+/// keeps the connection alive, delivers tag readings with the owner contact stored on
+/// FDX-B tags, writes contacts, and keeps the reader's micro app current.
+///
+/// A process has one link, reader(). The host sets its delegate, calls
+/// initializeBluetooth(), waits for ReaderInterfaceDelegate::btReader() and calls
+/// connectToReader(); see @ref index "the main page" for a whole session.
+///
+/// **Threading contract** (see also @ref threading):
+/// - Every member function may be called from any thread, also from inside a delegate
+///   call. The operations (initializeBluetooth(), connectToReader(),
+///   disconnectFromReader(), scan(), writeContact(), setMicroAppImagePath()) hand their
+///   work to the link's serial context and return at once, without blocking; they take
+///   effect there in the order they were called. Their outcomes arrive later through the
+///   delegate.
+/// - The serial context is the platform's platform::Platform::linkQueue(): on BlueZ a
+///   thread of the library's own; on sim::SimPlatform the thread that calls
+///   sim::SimPlatform::runUntilIdle() or sim::SimPlatform::advance() (virtual time) or the
+///   platform's own thread (real time). Platform callbacks, timer actions, message
+///   handling and every delegate call run there, one at a time, never under a lock of the
+///   library.
+/// - isConnected(), isReady() and isScanning() may be read from any thread; they tell the
+///   state as of the last event the link handled, which may change right after.
+/// - The completion of writeContact() runs on platform::Platform::mainExecutor() (on
+///   BlueZ another thread of the library's own, not the host's main thread; on
+///   sim::SimPlatform its run loop).
+///
+/// **Failures** are never thrown or returned: every outcome arrives as a delegate call or
+/// a completion call, and after any failure or disconnection the link is idle and not
+/// connected. It never retries or reconnects by itself.
 class ReaderInterface {
 public:
-    // The process-wide link, created on first use. It runs on the platform chosen with
-    // usePlatform() before that first use, or else on the default backend (BlueZ on Linux).
+    /// The process-wide link, created on first use (once, also when several threads ask
+    /// at the same time) and kept for the life of the process. It runs on the platform
+    /// chosen with usePlatform() before that first use, or else on the default backend
+    /// (BlueZ on Linux). When the build has no usable backend, the link stays not ready
+    /// and its operations do nothing.
     static ReaderInterface& reader();
-    // Chooses the platform of the process-wide link; returns false (and changes nothing)
-    // once reader() has created it.
+
+    /// Chooses the platform of the process-wide link: the simulator
+    /// (sim::SimPlatform), or a host's own platform::Platform.
+    /// @param platform the platform the link will run on.
+    /// @return true when the choice was taken; false, changing nothing, once reader() has
+    ///         created the link.
     static bool usePlatform(std::shared_ptr<platform::Platform> platform);
 
+    /// Stops the link's timers and lets a connected reader go (or stops a search under
+    /// way). The process-wide link is destroyed only at the end of the process.
     ~ReaderInterface();
+    /// Not copyable: there is one link.
     ReaderInterface(const ReaderInterface&) = delete;
+    /// Not copyable: there is one link.
     ReaderInterface& operator=(const ReaderInterface&) = delete;
 
+    /// The delegate set with setDelegate(); empty before.
     std::shared_ptr<ReaderInterfaceDelegate> delegate() const;
+    /// Sets (or, with an empty pointer, removes) the delegate, held strongly until it is
+    /// replaced. Safe from any thread, also from inside a delegate call; a delegate call
+    /// already under way finishes on the previous delegate. The progress calls of a
+    /// micro-app upload under way (ReaderInterfaceDelegate::startUpdate() and
+    /// ReaderInterfaceDelegate::updateStatus()) keep going to the delegate that was set
+    /// when the upload began, while that delegate lives.
+    /// @param delegate the host's callback object.
     void setDelegate(std::shared_ptr<ReaderInterfaceDelegate> delegate);
 
+    /// Whether a reader is connected: true from ReaderInterfaceDelegate::readerConnected()
+    /// until the connection ends.
     bool isConnected() const;
+    /// Whether the adapter has reported powered on at least once (true from the first
+    /// ReaderInterfaceDelegate::btReader() on; it does not go back to false).
     bool isReady() const;
-    // Whether the central manager is looking for peripherals; false before initializeBluetooth().
+    /// Whether the link is looking for a reader (between connectToReader() and the moment
+    /// a reader is found or the search times out); false before initializeBluetooth().
     bool isScanning() const;
 
+    /// Creates the platform's central manager. Its first state report follows: btReader()
+    /// when the adapter is on, btError() when it cannot be used (nothing while it is
+    /// resetting). Call it once, after setDelegate(); a
+    /// second call replaces the central manager, dropping whatever the first was doing.
     void initializeBluetooth();
+
+    /// Looks for a reader (an advertised name holding one of the reader name fragments,
+    /// such as `"KX-BT4"`), connects to the first one found and sets the link up.
+    ///
+    /// Reports connecting(), then readerConnected() or connectionFailed(); a search that
+    /// finds nothing ends after 10 seconds. Before the adapter has ever reported powered on
+    /// it reports only btError(OrvexBluetoothError::notReady). Call it when no attempt is
+    /// under way and no reader is connected (at the start, or after connectionFailed() or
+    /// readerDisconnected()): a second call meanwhile starts a second search beside the
+    /// first, each with its own connection timer, and is not supported.
     void connectToReader();
+
+    /// Ends the connection to the reader; ReaderInterfaceDelegate::readerDisconnected()
+    /// (or, before the handshake, connectionFailed()) follows when the platform reports the
+    /// end. With no reader found yet it changes nothing visible: a search under way goes on
+    /// until its timer ends it with connectionFailed(OrvexConnectionError::connectionTimeout).
     void disconnectFromReader();
-    // Asks the reader for one tag reading; the outcome arrives through the delegate.
+
+    /// Asks the reader for one tag reading. The outcome arrives through the delegate:
+    /// scanReceived() twice for an FDX-B tag (before and after its contact is read),
+    /// scanFailed() otherwise. Refused at once with scanFailed() while the link is busy
+    /// with another exchange (the set-up after connecting, a reading, a contact read or
+    /// write, an upload). With no reader connected nothing is sent and scanFailed() follows
+    /// after 21 seconds.
     void scan();
-    // Writes a contact (phone, and `name` as the e-mail text) to the tag `xpdrId`
-    // ("999 000000012345" form). `completion` runs once on the main executor with the
-    // outcome. Without a connected reader nothing happens and the completion is not called.
-    // While one write is under way a second one is refused: its completion gets
-    // (false, protocolError) and the first write goes on undisturbed. A write asked for
-    // during a micro-app upload is refused the same way.
+
+    /// Writes an owner contact to the tag `xpdrId`, after the reader has read the tag in its
+    /// field and found that it is that one.
+    ///
+    /// Exactly one outcome reaches `completion`, on the platform's main executor:
+    /// (true, success) or (false, the reason; see OrvexContactStatus). While one write is
+    /// under way a second one is refused with (false, protocolError) and the first goes on
+    /// undisturbed; a write asked for during a micro-app upload is refused the same way.
+    /// Without a reader connection (before a reader's characteristics have been discovered,
+    /// or after the connection has ended) nothing happens and `completion` is never called.
+    /// The write takes the link over: a reading or contact read under way is abandoned
+    /// without a report. The texts are not checked: they are fitted to the record as
+    /// Contact::encode() does, and an `xpdrId` in another form ends in wrongChip.
+    /// @param name the e-mail text of the contact.
+    /// @param phone the telephone text of the contact.
+    /// @param xpdrId the tag's identifier, in the form `"999 000000012345"` (country code,
+    ///        a space, national number), as Transponder::id holds it.
+    /// @param completion called once with the outcome; may be empty.
     void writeContact(std::string name, std::string phone, std::string xpdrId,
                       std::function<void(bool, OrvexContactStatus)> completion);
 
-    // Reads the micro-app image from this file when the reader asks for an update
-    // (in place of the image built into the library, if any). Set before connecting.
+    /// Reads the micro-app image from this file when the reader asks for an update, in
+    /// place of the platform's image and the image built into the library. The file is
+    /// read at the moment of the update; when it cannot be read there is no image and the
+    /// update ends with OrvexDeviceUpdateStatus::initializationError. Set it before
+    /// connecting.
+    /// @param path the image file.
     void setMicroAppImagePath(std::string path);
 
-    // Decodes one packed scan record (lead byte, type, country, national number).
+    /// Decodes one packed scan record: a lead byte, the type's raw value, the country code
+    /// (2 bytes, most significant first, at most 999) and the national number (5 bytes,
+    /// least significant first). Bytes after the ninth are ignored.
+    /// @param buffer the record.
+    /// @return the reading, dated now; both parts empty when `buffer` holds fewer than 9
+    ///         bytes. A type outside 0 to 6 reads as 0.
     static ScanResult handleReceivedScan(const std::vector<std::uint8_t>& buffer);
 
 private:

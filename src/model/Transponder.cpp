@@ -134,4 +134,25 @@ std::string Transponder::decode_id(std::string_view serial) {
     return std::string(serial.substr(from, chars.offsets[chars.count] - from));
 }
 
+std::string_view to_string(Transponder::Types value) noexcept {
+    // Every case and no default: a type added without a name here is a compiler warning.
+    switch (value) {
+        case Transponder::Types::none:
+            return "none";
+        case Transponder::Types::HDX:
+            return "HDX";
+        case Transponder::Types::iHDX:
+            return "iHDX";
+        case Transponder::Types::FDXA:
+            return "FDXA";
+        case Transponder::Types::FDXB:
+            return "FDXB";
+        case Transponder::Types::iFDXB:
+            return "iFDXB";
+        case Transponder::Types::EM4102:
+            return "EM4102";
+    }
+    return "unknown";
+}
+
 }  // namespace orvex

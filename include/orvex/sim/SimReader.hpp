@@ -11,165 +11,184 @@
 
 #include "orvex/sim/SimPlatform.hpp"
 
-// The simulated reader: the reader's side of the wire protocol, played by a device on the
-// simulated platform. A host developer uses it to run a whole session with no hardware.
+/// @file
+/// The simulated reader: the reader's side of the wire protocol, played by a device on the
+/// simulated platform. A host developer uses it to run a whole session with no hardware.
 
 namespace orvex::sim {
 
-// One transponder the simulated reader can have in its field.
+/// One transponder the simulated reader can have in its field.
 struct SimTag {
-    // Transponder::Types raw value (4 is FDX-B, the only type that carries a contact).
+    /// Transponder::Types raw value (4 is FDX-B, the only type that carries a contact).
     std::int8_t type = 4;
-    // Country code (0 to 999) and 40-bit national number. The text record of a reading
-    // carries the 16-character id, so keep the national number below 10^12.
+    /// Country code (0 to 999).
     std::uint16_t country = 999;
+    /// National number (40 bits). The text record of a reading carries the 16-character
+    /// id, so keep it below 10^12.
     std::uint64_t nationalNumber = 12345;
-    // The 24-byte owner contact record stored on the tag (see Contact::encode), if any.
+    /// The 24-byte owner contact record stored on the tag (see Contact::encode), if any.
     std::optional<std::vector<std::uint8_t>> contact;
-    // Whether a contact write is accepted.
+    /// Whether a contact write is accepted.
     bool writable = true;
 
-    // The identifier as the link prints it: "999 000000012345".
+    /// The identifier as the link prints it: "999 000000012345".
     std::string id() const;
-    // The 8-character type name field of a text record ("FDXB    ").
+    /// The 8-character type name field of a text record ("FDXB    ").
     std::string typeField() const;
 };
 
-// Which GATT layout the reader offers.
+/// Which GATT layout the reader offers.
 enum class SimService {
-    // Transparent UART: a notify characteristic and a separate write characteristic.
+    /// Transparent UART: a notify characteristic and a separate write characteristic.
     uart,
-    // 16-bit serial service FFE0 with the one characteristic FFE1 for both directions.
+    /// 16-bit serial service FFE0 with the one characteristic FFE1 for both directions.
     serial16,
 };
 
-// How a reading made on the reader's own trigger is sent.
+/// How a reading made on the reader's own trigger is sent.
 enum class SimReadingFormat {
-    packed,  // 8F and the 8-byte packed record
-    text,    // 55 and the 30-byte text record
+    packed,  ///< 8F and the 8-byte packed record.
+    text,    ///< 55 and the 30-byte text record.
 };
 
-// Faults injected into the conversation. Every random choice comes from one generator
-// started from `randomStart`, so a run with the same configuration repeats exactly.
+/// Faults injected into the conversation. Every random choice comes from one generator
+/// started from `randomStart`, so a run with the same configuration repeats exactly.
 struct SimFaults {
-    // Fraction of answer messages that are never sent.
+    /// Fraction of answer messages that are never sent.
     double dropRate = 0.0;
-    // Fraction of answer messages that are sent twice.
+    /// Fraction of answer messages that are sent twice.
     double duplicateRate = 0.0;
-    // Fraction of answer messages preceded by a notification holding `garbageBytes`.
+    /// Fraction of answer messages preceded by a notification holding `garbageBytes`.
     double garbageRate = 0.0;
+    /// The bytes of a garbage notification.
     std::vector<std::uint8_t> garbageBytes{0x00, 0x3C, 0xC3, 0x5A};
+    /// Start value of the random generator behind the rates above.
     std::uint64_t randomStart = 1;
 
-    // Pings (empty frames) go unanswered; every other command is answered as usual.
+    /// Pings (empty frames) go unanswered; every other command is answered as usual.
     bool ignorePings = false;
 
-    // Drop the connection, without answering, when the Nth frame (counted from 1 since the
-    // connection was made) arrives. Fires once in the reader's life.
+    /// Drop the connection, without answering, when the Nth frame (counted from 1 since the
+    /// connection was made) arrives. Fires once in the reader's life.
     std::optional<std::size_t> disconnectAtFrame;
-    // Drop the connection, without answering, when the Nth slice of a micro-app upload
-    // (counted from 1 within the upload) arrives. Fires once in the reader's life.
+    /// Drop the connection, without answering, when the Nth slice of a micro-app upload
+    /// (counted from 1 within the upload) arrives. Fires once in the reader's life.
     std::optional<std::size_t> disconnectAtSlice;
-    // Drop the connection, without storing or answering, when a contact write arrives.
-    // Fires once in the reader's life.
+    /// Drop the connection, without storing or answering, when a contact write arrives.
+    /// Fires once in the reader's life.
     bool disconnectOnContactWrite = false;
 };
 
-// Everything that makes one simulated reader. The defaults make a good first session: a
-// reader named "KX-BT4 SIM" on the UART service, one FDX-B tag with an owner contact in its
-// field, three stored readings, a current micro app and 20-byte notifications.
+/// Everything that makes one simulated reader. The defaults make a good first session: a
+/// reader named "KX-BT4 SIM" on the UART service, one FDX-B tag with an owner contact in its
+/// field, three stored readings, a current micro app and 20-byte notifications.
 struct SimReaderConfig {
+    /// The advertised name; the link connects to a name holding a reader name fragment.
     std::string name = "KX-BT4 SIM";
+    /// The GATT layout offered.
     SimService service = SimService::uart;
+    /// The version text answered (the link shortens "KESTRALON KX100 MOBILE" to "KX100-M").
     std::string version = "KESTRALON KX100 MOBILE 2.4.1";
-    // Raw battery level byte; 134 is full.
+    /// Raw battery level byte; 134 is full.
     std::uint8_t batteryRaw = 120;
-    // The tags known to the reader and which of them (an index into `tags`) is in its field.
+    /// The tags known to the reader.
     std::vector<SimTag> tags = defaultTags();
+    /// Which tag (an index into `tags`) is in the reader's field; empty for none.
     std::optional<std::size_t> tagInField = 0;
-    // Readings kept by the reader, sent by an export. Readings made on the trigger are added.
+    /// Readings kept by the reader, sent by an export. Readings made on the trigger are added.
     std::vector<SimTag> storedReadings = defaultStoredReadings();
-    // Whether the micro app is current; when false the micro-app check asks for an upload.
+    /// Whether the micro app is current; when false the micro-app check asks for an upload.
     bool microAppCurrent = true;
-    // Largest notification in bytes. An answer longer than this is split over several
-    // notifications; two answers never share one. Values below 6 count as 6, so a status
-    // message always arrives whole.
+    /// Largest notification in bytes. An answer longer than this is split over several
+    /// notifications; two answers never share one. Values below 6 count as 6, so a status
+    /// message always arrives whole.
     std::size_t notificationSize = 20;
-    // Time in seconds between a command and its answer (also before a trigger reading and
-    // an export).
+    /// Time in seconds between a command and its answer (also before a trigger reading and
+    /// an export).
     double answerDelay = 0.05;
-    // Time in seconds from a trigger reading to the status "E" that ends it (the reader keeps
-    // its antenna on for a while after a reading).
+    /// Time in seconds from a trigger reading to the status "E" that ends it (the reader keeps
+    /// its antenna on for a while after a reading).
     double triggerEndDelay = 0.5;
+    /// Faults injected into the conversation (none by default).
     SimFaults faults;
 
-    // One FDX-B tag, 999 000000012345, carrying an owner contact.
+    /// One FDX-B tag, 999 000000012345, carrying an owner contact.
     static std::vector<SimTag> defaultTags();
-    // Three readings: the FDX-B tag above, an HDX tag and an EM4102 tag.
+    /// Three readings: the FDX-B tag above, an HDX tag and an EM4102 tag.
     static std::vector<SimTag> defaultStoredReadings();
 };
 
 class ReaderProtocol;  // internal
 
-// The simulated reader device. Attach it to a SimPlatform with attach(); the link then finds
-// it by its name, connects and talks to it like to a real reader.
-//
-// Every SimDevice call and every action of the reader runs on the platform's run loop. The
-// other member functions may be called from any thread: the actions are posted to the run
-// loop (in virtual time they happen at the next runUntilIdle()/advance()), the queries
-// return a snapshot.
+/// The simulated reader device. Attach it to a SimPlatform with attach(); the link then finds
+/// it by its name, connects and talks to it like to a real reader.
+///
+/// Every SimDevice call and every action of the reader runs on the platform's run loop. The
+/// other member functions may be called from any thread: the actions are posted to the run
+/// loop (in virtual time they happen at the next runUntilIdle()/advance()), the queries
+/// return a snapshot.
 class SimReader : public SimDevice, public std::enable_shared_from_this<SimReader> {
 public:
+    /// A reader not yet on a platform; attach() makes and adds one in a single step.
+    /// @param config the reader's make-up.
     explicit SimReader(SimReaderConfig config = {});
     ~SimReader() override;
+    /// Not copyable.
     SimReader(const SimReader&) = delete;
+    /// Not copyable.
     SimReader& operator=(const SimReader&) = delete;
 
-    // Creates a reader and adds it to `platform` as an advertising peripheral named
-    // `config.name` with the GATT layout of `config.service`.
+    /// Creates a reader and adds it to `platform` as an advertising peripheral named
+    /// `config.name` with the GATT layout of `config.service`.
     static std::shared_ptr<SimReader> attach(SimPlatform& platform, SimReaderConfig config = {},
                                              DeviceTiming timing = {});
 
-    // The GATT layout offered for a service choice, and the characteristics the reader
-    // notifies from and is written to.
+    /// The GATT layout offered for a service choice.
     static GattLayout gattLayout(SimService service);
+    /// The characteristic the reader notifies from, for a service choice.
     static Uuid notifyCharacteristic(SimService service);
+    /// The characteristic the reader is written to, for a service choice (the same as the
+    /// notify characteristic for SimService::serial16).
     static Uuid writeCharacteristic(SimService service);
 
-    // The peripheral the platform made for this reader (empty before attach()).
+    /// The peripheral the platform made for this reader (empty before attach()).
     std::shared_ptr<platform::Peripheral> peripheral() const;
 
     // --- actions on the reader (posted to the run loop)
-    // A reading on the reader's own trigger: status "B", the reading of the tag in the field
-    // (if any) in `format`, status "E". The reading is added to the stored readings.
+    /// A reading on the reader's own trigger: status "B", the reading of the tag in the field
+    /// (if any) in `format`, status "E". The reading is added to the stored readings.
     void triggerReading(SimReadingFormat format = SimReadingFormat::packed);
-    // Sends every stored reading as a 37-byte export record: AA, the record number as three
-    // zero-padded ASCII digits ("001"; counted from 1 and taken modulo 1000, so the 1000th
-    // record says "000"), two zero bytes, then the 31-byte text record of the reading. Each
-    // record starts a notification of its own.
+    /// Sends every stored reading as a 37-byte export record: AA, the record number as three
+    /// zero-padded ASCII digits ("001"; counted from 1 and taken modulo 1000, so the 1000th
+    /// record says "000"), two zero bytes, then the 31-byte text record of the reading. Each
+    /// record starts a notification of its own.
     void exportReadings();
-    // Puts tag `index` of the configuration into the field, or empties the field.
+    /// Puts tag `index` of the configuration into the field, or empties the field.
     void setTagInField(std::optional<std::size_t> index);
-    // Replaces the stored readings.
+    /// Replaces the stored readings.
     void setStoredReadings(std::vector<SimTag> readings);
-    // Replaces the faults from now on (the random generator goes on where it was).
+    /// Replaces the faults from now on (the random generator goes on where it was).
     void setFaults(SimFaults faults);
-    // Drops the connection from the reader's side.
+    /// Drops the connection from the reader's side.
     void disconnect();
 
     // --- queries (snapshots)
-    // The configuration as it stands now: tags with the contacts written to them, stored
-    // readings, whether the micro app is current.
+    /// The configuration as it stands now: tags with the contacts written to them, stored
+    /// readings, whether the micro app is current.
     SimReaderConfig config() const;
-    // The last micro-app image uploaded (head and body in order), complete or not.
+    /// The last micro-app image uploaded (head and body in order), complete or not.
     Bytes uploadedImage() const;
+    /// Whether the micro app is current (it becomes current when an upload ends with the
+    /// unlock).
     bool microAppCurrent() const;
+    /// Whether a central is connected.
     bool isConnected() const;
-    // Frames received in the reader's life, and the contents of the latest ones (at most
-    // 256, oldest first, without their markers and escapes).
+    /// Frames received in the reader's life.
     std::size_t framesReceived() const;
+    /// The contents of the latest frames received (at most 256, oldest first, without
+    /// their markers and escapes).
     std::vector<Bytes> recentFrames() const;
-    // Answer messages sent (a message split over several notifications counts once).
+    /// Answer messages sent (a message split over several notifications counts once).
     std::size_t messagesSent() const;
 
     // --- SimDevice
@@ -188,9 +207,9 @@ private:
     SimService service_;
 };
 
-// Adds a few advertising peripherals that are not readers (named and unnamed), so that
-// discovery looks like a real room. No name holds a reader name fragment as the link
-// matches it (one holds a fragment in lower case, which the link must pass over).
+/// Adds a few advertising peripherals that are not readers (named and unnamed), so that
+/// discovery looks like a real room. No name holds a reader name fragment as the link
+/// matches it (one holds a fragment in lower case, which the link must pass over).
 void addNearbyPeripherals(SimPlatform& platform);
 
 }  // namespace orvex::sim
