@@ -94,6 +94,13 @@ inline constexpr double BATTERY_FULL_SCALE = 134.0;
 // Texts.
 inline constexpr std::array<std::string_view, 6> READER_NAME_FRAGMENTS{
     "CC41-A", "KESTRALON", "QX-BT4", "KX-BT4", "KX250-BT4", "HC-02"};
+// True for an advertised name the link connects to.
+inline bool isReaderName(std::string_view name) {
+    for (auto fragment : READER_NAME_FRAGMENTS) {
+        if (name.find(fragment) != std::string_view::npos) return true;
+    }
+    return false;
+}
 inline constexpr std::string_view VERSION_LONG_NAME = "KESTRALON KX100 MOBILE";
 inline constexpr std::string_view VERSION_SHORT_NAME = "KX100-M";
 inline constexpr std::string_view VERSION_REFUSED_TEXT = "Connected";

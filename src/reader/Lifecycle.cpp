@@ -10,13 +10,6 @@ namespace orvex::detail {
 
 namespace {
 
-bool isReaderName(const std::string& name) {
-    for (auto fragment : READER_NAME_FRAGMENTS) {
-        if (name.find(fragment) != std::string::npos) return true;
-    }
-    return false;
-}
-
 bool isKnownCharacteristic(const platform::Uuid& uuid) {
     for (const auto& known : KnownCharacteristics) {
         if (known == uuid) return true;

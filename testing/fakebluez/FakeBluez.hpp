@@ -23,6 +23,9 @@ struct FakeDeviceConfig {
     bool nameLater = false;  // the name arrives in a second change after the first sighting
     bool cached = false;     // already in the tree before discovery (heard: RSSI change only)
     std::int16_t rssi = -60;
+    // Already in the tree with an RSSI that never changes: another client's discovery, with
+    // a filter equal to ours, heard it before we started ours.
+    bool heardElsewhere = false;
 };
 
 enum class FakeConnect {
@@ -39,6 +42,9 @@ struct FakeReaderConfig {
     std::chrono::milliseconds connectDelay{5};
     std::chrono::milliseconds resolveDelay{10};
     bool resolve = true;  // false: ServicesResolved never turns true
+    // Connected (and resolved) when the fake starts, as a process that ended left it: the
+    // reader does not advertise.
+    bool connectedAtStart = false;
     // How long StartNotify takes (the CCC write): Notifying turns true, and StartNotify
     // replies, only then.
     std::chrono::milliseconds notifyDelay{0};

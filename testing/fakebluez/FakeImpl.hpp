@@ -51,6 +51,7 @@ struct FakeBluez::Impl {
     std::set<std::string> discoverySessions;  // unique names of the discovering clients
     std::vector<std::shared_ptr<platform::Timer>> advertiseTimers;
     std::int16_t rssiSwing = 0;
+    std::set<std::string> heardElsewhere;  // device paths whose RSSI stays as it is
 
     // The reader device.
     std::string readerPath, servicePath, notifyPath, writePath;

@@ -99,8 +99,12 @@ void FakeBluez::Impl::buildTree() {
     a["Discovering"] = FakeValue(false);
     a["UUIDs"] = FakeValue(std::vector<std::string>{});
     addObject(adapterPath, std::move(adapter));
+    heardElsewhere.clear();
     for (const auto& device : config.nearby) {
-        if (device.cached) addObject(devicePath(device), deviceInterfaces(device, true, false));
+        if (device.heardElsewhere) heardElsewhere.insert(devicePath(device));
+        if (device.cached || device.heardElsewhere) {
+            addObject(devicePath(device), deviceInterfaces(device, true, device.heardElsewhere));
+        }
     }
     readerPresent = config.reader.has_value();
     if (config.reader) {
@@ -116,8 +120,21 @@ void FakeBluez::Impl::buildTree() {
             notifyPath = servicePath + "/char000d";
             writePath = servicePath + "/char0010";
         }
-        if (config.reader->device.cached) {
-            addObject(readerPath, deviceInterfaces(config.reader->device, true, false));
+        const auto& device = config.reader->device;
+        if (device.heardElsewhere) heardElsewhere.insert(readerPath);
+        if (config.reader->connectedAtStart) {
+            // Only the first start: a daemon that restarts has dropped its links.
+            config.reader->connectedAtStart = false;
+            auto interfaces = deviceInterfaces(device, true, device.heardElsewhere);
+            interfaces[DEVICE]["Connected"] = FakeValue(true);
+            interfaces[DEVICE]["ServicesResolved"] = FakeValue(true);
+            addObject(readerPath, std::move(interfaces));
+            addGatt();
+            connected = true;
+            connectedFlag = true;
+            if (reader) reader->onConnect();
+        } else if (device.cached || device.heardElsewhere) {
+            addObject(readerPath, deviceInterfaces(device, true, device.heardElsewhere));
         }
     }
 }
@@ -290,6 +307,7 @@ void FakeBluez::Impl::sight(const FakeDeviceConfig& device) {
     const auto path = devicePath(device);
     if (!adapterPresent || !powered || discoverySessions.empty()) return;
     if (path == readerPath && (connected || !readerPresent)) return;  // a connected reader is quiet
+    if (heardElsewhere.count(path)) return;  // the other client's scan keeps what it heard
     auto it = tree.find(path);
     if (it == tree.end()) {
         addObject(path, deviceInterfaces(device, !device.nameLater, true));
@@ -324,7 +342,8 @@ void FakeBluez::Impl::stopAdvertising() {
     // BlueZ forgets the signal strength of what it no longer hears.
     for (const auto& [path, interfaces] : tree) {
         auto d = interfaces.find(DEVICE);
-        if (d == interfaces.end() || !d->second.count("RSSI")) continue;
+        if (d == interfaces.end() || !d->second.count("RSSI") || heardElsewhere.count(path))
+            continue;
         const std::string p = path;
         queue->post([this, p] { setProps(p, DEVICE, {}, {"RSSI"}); });
     }

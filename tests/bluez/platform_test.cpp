@@ -137,6 +137,49 @@ TEST(Discovery, EachDeviceHeardIsReportedOnceAndAgainWhenItsNameArrives) {
     backend.central->stopScan();
 }
 
+// Devices BlueZ already knows to be near when our discovery starts: no new sighting may
+// ever come for them, yet each counts as heard, once per scan.
+struct HeardBeforeCase {
+    const char* name;
+    bool connectedAtStart;  // a process that ended left the reader connected (it is quiet)
+    bool heardElsewhere;    // another client's discovery set its RSSI, which never changes
+};
+
+class HeardBeforeTheScan : public ::testing::TestWithParam<HeardBeforeCase> {};
+
+TEST_P(HeardBeforeTheScan, ReaderIsReportedOnceAndConnects) {
+    FakeConfig config = fastConfig();
+    config.reader->connectedAtStart = GetParam().connectedAtStart;
+    config.reader->device.heardElsewhere = GetParam().heardElsewhere;
+    config.nearby.push_back({"F0:00:00:00:00:06", "LE-Bose Micro", false, false, -80, true});
+    FakeWorld world(config);
+    Backend backend(world.options());
+    auto& log = backend.recorder->log;
+    ASSERT_TRUE(log.waitFor("state 5"));
+    backend.central->scanForPeripherals();
+    ASSERT_TRUE(log.waitFor("discover KX-BT4 SIM")) << log.dump();
+    ASSERT_TRUE(log.waitFor("discover LE-Bose Micro")) << log.dump();
+    // Past two rounds of re-advertising by everything else.
+    std::this_thread::sleep_for(std::chrono::milliseconds(700));
+    backend.central->stopScan();
+    auto lines = log.lines();
+    EXPECT_EQ(countOf(lines, "discover KX-BT4 SIM"), 1u) << log.dump();
+    EXPECT_EQ(countOf(lines, "discover LE-Bose Micro"), 1u) << log.dump();
+
+    // A new scan hears it anew; then it connects as usual.
+    backend.central->scanForPeripherals();
+    ASSERT_TRUE(log.waitFor("discover KX-BT4 SIM", 2)) << log.dump();
+    auto reader = backend.connectReader(kServices, kCharacteristics);
+    ASSERT_TRUE(reader);
+    EXPECT_EQ(backend.recorder->characteristics().size(), 2u) << log.dump();
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, HeardBeforeTheScan,
+    ::testing::Values(HeardBeforeCase{"LeftConnected", true, false},
+                      HeardBeforeCase{"HeardByAnotherClientsDiscovery", false, true}),
+    [](const auto& info) { return std::string(info.param.name); });
+
 TEST(Discovery, NotScanningWhileTheAdapterIsOff) {
     FakeConfig config = fastConfig();
     config.powered = false;

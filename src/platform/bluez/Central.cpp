@@ -3,6 +3,8 @@
 
 #include <algorithm>
 
+#include "reader/Commands.hpp"
+
 namespace orvex::detail::bluez {
 
 using platform::ManagerState;
@@ -396,6 +398,24 @@ void Central::heard(const std::string& path, bool sighting) {
     if (auto d = delegate()) d->didDiscover(device);
 }
 
+void Central::heardBeforeScan() {
+    if (!scanning_ || adapterPath_.empty()) return;
+    // Another client's discovery may already run with our filter: BlueZ then leaves the
+    // RSSI it has and may never change it. A reader left connected (by a process that
+    // ended) does not advertise at all, but BlueZ answers Connect on it at once.
+    std::vector<std::string> heardAlready;
+    for (const auto& [path, interfaces] : tree_) {
+        auto device = interfaces.find(DEVICE);
+        if (device == interfaces.end() || !isUnder(path, adapterPath_)) continue;
+        const auto& props = device->second;
+        const auto name = deviceName(path);
+        const bool leftConnected =
+            getBool(props, "Connected").value_or(false) && name && isReaderName(*name);
+        if (props.count("RSSI") || leftConnected) heardAlready.push_back(path);
+    }
+    for (const auto& path : heardAlready) heard(path, true);
+}
+
 void Central::scanForPeripherals() {
     if (reported_.load() == ManagerState::poweredOn) scanning_ = true;
     onQueue([](Central& c) {
@@ -406,8 +426,12 @@ void Central::scanForPeripherals() {
         const unsigned scan = ++c.scanNumber_;
         c.heardThisScan_.clear();
         c.scanning_ = true;
-        if (c.discoveryStarted_) return;
+        if (c.discoveryStarted_) {
+            if (c.discoveryAnswered_) c.heardBeforeScan();
+            return;
+        }
         c.discoveryStarted_ = true;
+        c.discoveryAnswered_ = false;
         c.call(
             c.adapterPath_, ADAPTER, "SetDiscoveryFilter",
             [](sdbus::MethodCall& m) {
@@ -418,7 +442,12 @@ void Central::scanForPeripherals() {
             c.options_.callTimeout, nullptr);
         c.call(c.adapterPath_, ADAPTER, "StartDiscovery", nullptr, c.options_.callTimeout,
                [scan](Central& self, const CallError* error) {
-                   if (!error || error->name == "org.bluez.Error.InProgress") return;
+                   if (!error || error->name == "org.bluez.Error.InProgress") {
+                       if (!self.discoveryStarted_) return;  // stopped meanwhile
+                       self.discoveryAnswered_ = true;
+                       if (scan == self.scanNumber_) self.heardBeforeScan();
+                       return;
+                   }
                    self.discoveryStarted_ = false;
                    if (scan == self.scanNumber_) self.scanning_ = false;
                });

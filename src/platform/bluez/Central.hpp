@@ -148,6 +148,7 @@ private:
     void ownerChanged(const std::string& newOwner);
     void busClosed();
     void heard(const std::string& path, bool sighting);
+    void heardBeforeScan();
     std::shared_ptr<Device> deviceFor(const std::string& path);
     std::optional<std::string> deviceName(const std::string& path) const;
     void dropAll();
@@ -185,6 +186,7 @@ private:
     // Link queue only.
     bool stateReported_ = false;
     bool discoveryStarted_ = false;
+    bool discoveryAnswered_ = false;  // StartDiscovery has replied for the running session
     unsigned scanNumber_ = 0;
     unsigned treeRead_ = 0;
     std::shared_ptr<platform::Timer> graceTimer_;
