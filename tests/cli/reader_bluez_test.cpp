@@ -8,6 +8,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <csignal>
 #include <cstdlib>
 #include <memory>
@@ -78,6 +79,40 @@ TEST_F(CliOverBluez, AnAdapterThatIsNotThereIsOneLineAndExitTwo) {
         EXPECT_EQ(r.out, "");
     }
 }
+
+// A reader BlueZ already knows to be near, that will never be heard advertising anew.
+class CliOverBluezReaderState : public ::testing::TestWithParam<const char*> {
+protected:
+    void SetUp() override {
+        setenv("DBUS_SYSTEM_BUS_ADDRESS", bus_.address().c_str(), 1);
+        fake_ = std::make_unique<orvex::test::CliProcess>(std::vector<std::string>{
+            "fake-bluez", "--delay", "0.005", "--reader-state", GetParam()});
+        ASSERT_TRUE(fake_->waitForLine("ready", 30.0));
+    }
+    void TearDown() override {
+        if (fake_) {
+            EXPECT_EQ(fake_->stop(SIGTERM), 0);
+        }
+        unsetenv("DBUS_SYSTEM_BUS_ADDRESS");
+    }
+
+    orvex::detail::bluez::PrivateBus bus_;
+    std::unique_ptr<orvex::test::CliProcess> fake_;
+};
+
+TEST_P(CliOverBluezReaderState, ScanFindsAndReadsTheReader) {
+    const auto scan = runCli({"scan", "--json"});
+    ASSERT_EQ(scan.exitCode, 0) << scan.err;
+    EXPECT_EQ(nlohmann::json::parse(scan.out)["id"], "999 000000012345");
+}
+
+INSTANTIATE_TEST_SUITE_P(States, CliOverBluezReaderState,
+                         ::testing::Values("left-connected", "heard-elsewhere"),
+                         [](const auto& info) {
+                             std::string name = info.param;
+                             name.erase(std::remove(name.begin(), name.end(), '-'), name.end());
+                             return name;
+                         });
 
 }  // namespace
 

@@ -27,6 +27,7 @@ struct FakeArgs {
     std::string adapter = "hci0";
     unsigned mtu = 23;
     bool stale = false;
+    std::string readerState = "advertising";
 };
 
 #ifdef ORVEX_WITH_BLUEZ
@@ -46,6 +47,8 @@ int serve(const FakeArgs& args) {
         args.service == "serial16" ? sim::SimService::serial16 : sim::SimService::uart;
     reader.reader.microAppCurrent = !args.stale;
     reader.mtu = static_cast<std::uint16_t>(args.mtu);
+    reader.connectedAtStart = args.readerState == "left-connected";
+    reader.device.heardElsewhere = args.readerState == "heard-elsewhere";
 
     // The signals are taken by sigwait() below; every thread started from here on has them
     // blocked.
@@ -86,6 +89,12 @@ void addFakeBluezCommand(CLI::App& app, CommandContext& ctx) {
         ->capture_default_str();
     command->add_option("--mtu", args->mtu, "ATT MTU of the reader's link")
         ->check(CLI::Range(23, 517))
+        ->capture_default_str();
+    command
+        ->add_option("--reader-state", args->readerState,
+                     "advertising; left-connected (connected by a process that ended, quiet); "
+                     "heard-elsewhere (another client's scan set its RSSI, which never changes)")
+        ->check(CLI::IsMember({"advertising", "left-connected", "heard-elsewhere"}))
         ->capture_default_str();
     command->add_flag("--stale-micro-app", args->stale,
                       "The reader asks for a micro-app upload after connecting");
