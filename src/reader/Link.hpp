@@ -6,6 +6,7 @@
 #include <memory>
 #include <mutex>
 #include <optional>
+#include <span>
 #include <string>
 
 #include "orvex/ReaderInterfaceDelegate.hpp"
@@ -128,7 +129,7 @@ private:
     void scanTimerBlock();
     void scanRecordComplete();
     void exportRecordsComplete();
-    ScanResult handleIncomingScan(const std::optional<Bytes>& data) const;
+    ScanResult handleIncomingScan(std::span<const std::uint8_t> data) const;
 
     // Contacts.cpp
     void readContact();

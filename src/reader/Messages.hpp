@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstdint>
+#include <span>
 #include <string>
 
 #include "orvex/ScanResult.hpp"
@@ -21,12 +22,12 @@ ScanResult decodePackedScan(const Bytes& buffer, double now);
 // Text scan record (lead byte 55) of N >= 31 bytes, one character per byte: type from
 // bytes 1..8 (trimmed type name), id = bytes 9..N-7 as they are. Fewer than 31 bytes give
 // a result with neither scan nor contact. The scan is dated `now`.
-ScanResult decodeTextScan(const Bytes& data, double now);
+ScanResult decodeTextScan(std::span<const std::uint8_t> data, double now);
 
 // Record number of an export record: bytes 1 to 3 (after the lead byte AA), cut at the
 // first zero byte, read as UTF-8 and parsed as a signed decimal integer (optional sign,
 // then digits only). -1 when there is no such number.
-long exportRecordNumber(const Bytes& record);
+long exportRecordNumber(std::span<const std::uint8_t> record);
 
 // Version text (lead byte 87): bytes 1 up to the first zero byte (or the end), read as
 // UTF-8 with ill-formed sequences replaced by U+FFFD, with every
@@ -41,5 +42,8 @@ bool isStatusMessage(const Bytes& notification);
 
 // A payload with every FE byte doubled, as sent inside a command frame.
 Bytes escapePayload(const Bytes& payload);
+// The same into `out`, which is replaced; its capacity is kept, so a buffer that is used
+// again soon stops allocating.
+void escapePayloadInto(Bytes& out, std::span<const std::uint8_t> payload);
 
 }  // namespace orvex::detail

@@ -37,7 +37,7 @@ bool ReaderUpdater::startUpdate(const std::shared_ptr<ReaderInterfaceDelegate>& 
     if (microAppData.size() < MICRO_APP_HEAD_SIZE) return false;
     updateState = UpdateState::waitingForLock;
     write(LOCK_PREFIX_DATA);
-    writePayload(Bytes(microAppData.begin(), microAppData.begin() + MICRO_APP_HEAD_SIZE));
+    writePayload(std::span<const std::uint8_t>(microAppData).first(MICRO_APP_HEAD_SIZE));
     write(FRAME_END_DATA);
     return true;
 }
@@ -110,16 +110,17 @@ void ReaderUpdater::sendSlice() {
     const std::size_t end = std::min(begin + MICRO_APP_SLICE_SIZE, microAppData.size());
     write(SLICE_PREFIX_DATA);
     if (begin < end) {
-        writePayload(Bytes(microAppData.begin() + static_cast<std::ptrdiff_t>(begin),
-                           microAppData.begin() + static_cast<std::ptrdiff_t>(end)));
+        writePayload(std::span<const std::uint8_t>(microAppData).subspan(begin, end - begin));
     }
     write(FRAME_END_DATA);
     updateState = UpdateState::sliceSent;
 }
 
-void ReaderUpdater::writePayload(const Bytes& data) {
+// Escaped into a buffer kept from slice to slice, so an upload allocates nothing per slice.
+void ReaderUpdater::writePayload(std::span<const std::uint8_t> data) {
     if (data.empty()) return;
-    write(escapePayload(data));
+    escapePayloadInto(escaped, data);
+    write(escaped);
 }
 
 void ReaderUpdater::write(const Bytes& data) {

@@ -4,6 +4,7 @@
 #include <functional>
 #include <memory>
 #include <optional>
+#include <span>
 
 #include "orvex/ReaderInterfaceDelegate.hpp"
 #include "orvex/Status.hpp"
@@ -58,7 +59,7 @@ private:
         updated,
     };
 
-    void writePayload(const Bytes& data);
+    void writePayload(std::span<const std::uint8_t> data);
     void write(const Bytes& data);
     void sendSlice();
 
@@ -69,6 +70,7 @@ private:
     const Bytes microAppData;
     long sliceCounter = 0;
     bool success = false;
+    Bytes escaped;  // the payload being written, kept for its capacity
 };
 
 }  // namespace orvex::detail

@@ -3,6 +3,7 @@
 // records, and the reader's export records (AA).
 
 #include <algorithm>
+#include <span>
 
 #include "reader/Link.hpp"
 #include "reader/Messages.hpp"
@@ -29,15 +30,15 @@ void Link::scanTimerBlock() {
     scanTimer.reset();
 }
 
-ScanResult Link::handleIncomingScan(const std::optional<Bytes>& data) const {
-    return decodeTextScan(data ? *data : readBuffer, platform_->now());
+ScanResult Link::handleIncomingScan(std::span<const std::uint8_t> data) const {
+    return decodeTextScan(data, platform_->now());
 }
 
 // A packed record (state receivingScan, 9 bytes or more) or a text record (incomingScan,
 // 31 bytes or more) is buffered whole. Bytes beyond the record are dropped with it.
 void Link::scanRecordComplete() {
     if (state == State::incomingScan) {
-        currentScan = handleIncomingScan(std::nullopt);
+        currentScan = handleIncomingScan(readBuffer);
     } else {
         currentScan = decodePackedScan(readBuffer, platform_->now());
     }
@@ -63,20 +64,20 @@ void Link::scanRecordComplete() {
 // One or more export records (state receivingExport, 37 bytes or more). Every complete
 // record is reported at once, in order; only an incomplete tail waits for the next
 // notification, which the dispatch then judges by its first byte.
+// The records are decoded where they lie in the buffer, which gives up the reported ones
+// at the end.
 void Link::exportRecordsComplete() {
-    bool first = true;
-    while (readBuffer.size() >= EXPORT_RECORD_SIZE &&
-           (first || readBuffer.front() == code::exportRecord)) {
-        first = false;
-        const Bytes record(readBuffer.begin(), readBuffer.begin() + EXPORT_RECORD_SIZE);
-        readBuffer.erase(readBuffer.begin(), readBuffer.begin() + EXPORT_RECORD_SIZE);
-
-        constexpr std::size_t textOffset = EXPORT_RECORD_SIZE - TEXT_SCAN_SIZE;
-        currentScan = handleIncomingScan(Bytes(record.begin() + textOffset, record.end()));
-        const ScanResult result = *currentScan;
+    constexpr std::size_t textOffset = EXPORT_RECORD_SIZE - TEXT_SCAN_SIZE;
+    std::size_t done = 0;
+    while (readBuffer.size() - done >= EXPORT_RECORD_SIZE &&
+           (done == 0 || readBuffer[done] == code::exportRecord)) {
+        const std::span<const std::uint8_t> record(readBuffer.data() + done, EXPORT_RECORD_SIZE);
+        done += EXPORT_RECORD_SIZE;
+        currentScan = handleIncomingScan(record.subspan(textOffset));
         const long number = exportRecordNumber(record);
-        report([&](auto& d) { d.exportReceived(result, number); });
+        report([&](auto& d) { d.exportReceived(*currentScan, number); });
     }
+    readBuffer.erase(readBuffer.begin(), readBuffer.begin() + static_cast<std::ptrdiff_t>(done));
     if (readBuffer.empty()) state = State::idle;
 }
 
