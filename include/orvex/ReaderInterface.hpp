@@ -4,10 +4,12 @@
 /// @file
 /// The link to the reader, ReaderInterface: what a host includes first.
 
+#include <cstddef>
 #include <cstdint>
 #include <functional>
 #include <memory>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "orvex/ReaderInterfaceDelegate.hpp"
@@ -70,6 +72,25 @@ public:
     /// @return true when the choice was taken; false, changing nothing, once reader() has
     ///         created the link.
     static bool usePlatform(std::shared_ptr<platform::Platform> platform);
+
+    /// Creates an independent link on `platform`, beside the process-wide one: it has its
+    /// own delegate, its own central manager and its own reader. Several links may share
+    /// one platform (on BlueZ they share its threads); bind each to its
+    /// reader with setReaderAddress() so that they never take the same one. The link lets
+    /// its reader go when the last reference to it is dropped.
+    ///
+    /// \code
+    /// auto platform = orvex::bluez::makePlatform({});
+    /// auto left = orvex::ReaderInterface::create(platform);
+    /// left->setReaderAddress("C4:00:00:00:00:01");
+    /// left->setDelegate(myDelegate);
+    /// left->initializeBluetooth();
+    /// \endcode
+    static std::shared_ptr<ReaderInterface> create(std::shared_ptr<platform::Platform> platform);
+
+    /// Whether `name` would select a reader by default: it holds one of the reader name
+    /// fragments ("KX-BT4", "KESTRALON", ...). Matching is case-sensitive.
+    static bool isReaderName(std::string_view name);
 
     /// Stops the link's timers and lets a connected reader go (or stops a search under
     /// way). The process-wide link is destroyed only at the end of the process.
@@ -150,6 +171,24 @@ public:
     /// @param completion called once with the outcome; may be empty.
     void writeContact(std::string name, std::string phone, std::string xpdrId,
                       std::function<void(bool, OrvexContactStatus)> completion);
+
+    /// A micro-app image starts with a head of this many bytes; the body that follows is
+    /// sent in slices of MICRO_APP_SLICE_SIZE bytes (the last one may be shorter).
+    static constexpr std::size_t MICRO_APP_HEAD_SIZE = 16;
+    /// See MICRO_APP_HEAD_SIZE.
+    static constexpr std::size_t MICRO_APP_SLICE_SIZE = 80;
+
+
+    /// Restricts the link to the peripheral with this identifier (platform::Peripheral::
+    /// identifier(), the Bluetooth address on BlueZ; compared without regard to case).
+    /// Empty: no restriction. Set before connectToReader(); the search then passes over
+    /// every other reader, and ends in connectionTimeout when this one is not around.
+    void setReaderAddress(std::string address);
+    /// Restricts the link to a peripheral advertising exactly this name. Empty (the
+    /// default): a name holding one of the reader name fragments selects the reader (see
+    /// isReaderName()). Set before connectToReader(). Combined with setReaderAddress(),
+    /// both must match.
+    void setReaderName(std::string name);
 
     /// Reads the micro-app image from this file when the reader asks for an update, in
     /// place of the platform's image and the image built into the library. The file is

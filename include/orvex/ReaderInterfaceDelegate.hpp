@@ -6,11 +6,23 @@
 
 #include <optional>
 #include <string>
+#include <string_view>
 
 #include "orvex/ScanResult.hpp"
 #include "orvex/Status.hpp"
 
 namespace orvex {
+
+/// The `prefix` of ReaderInterfaceDelegate::bleDetected() for a device seen during the
+/// search; `deviceName` is its advertised name, or BLE_UNNAMED.
+inline constexpr std::string_view BLE_DETECTED_DEVICES = "--DETECTED DEVICES--";
+/// The `deviceName` of a detected device that advertises no name.
+inline constexpr std::string_view BLE_UNNAMED = "unnamed";
+/// The `prefix` for each service found on the reader; `deviceName` is its UUID.
+inline constexpr std::string_view BLE_DISCOVERED_SERVICES = "--DISCOVERED SERVICES--";
+/// The `prefix` for each characteristic found on the reader; `deviceName` is its UUID.
+inline constexpr std::string_view BLE_DISCOVERED_CHARACTERISTICS =
+    "--DISCOVERED CHARACTERISTICS--";
 
 /// The host's callback interface: every event and every outcome of the link reaches the
 /// host through one of these 17 calls.

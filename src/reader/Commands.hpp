@@ -6,6 +6,8 @@
 #include <string_view>
 #include <vector>
 
+#include "orvex/ReaderInterface.hpp"
+#include "orvex/ReaderInterfaceDelegate.hpp"
 #include "orvex/platform/Uuid.hpp"
 
 // The vocabulary shared with the reader: command frames, incoming message codes, GATT
@@ -68,8 +70,8 @@ inline constexpr std::uint8_t STATUS_END = 'E';
 inline constexpr std::size_t READ_BUFFER_CAP = 4096;
 
 // Micro-app image layout.
-inline constexpr std::size_t MICRO_APP_HEAD_SIZE = 16;
-inline constexpr std::size_t MICRO_APP_SLICE_SIZE = 80;
+inline constexpr std::size_t MICRO_APP_HEAD_SIZE = ReaderInterface::MICRO_APP_HEAD_SIZE;
+inline constexpr std::size_t MICRO_APP_SLICE_SIZE = ReaderInterface::MICRO_APP_SLICE_SIZE;
 
 // GATT identifiers.
 inline const platform::Uuid UARTService{"49535343-FE7D-4AE5-8FA9-9FAFD205E455"};
@@ -104,9 +106,9 @@ inline bool isReaderName(std::string_view name) {
 inline constexpr std::string_view VERSION_LONG_NAME = "KESTRALON KX100 MOBILE";
 inline constexpr std::string_view VERSION_SHORT_NAME = "KX100-M";
 inline constexpr std::string_view VERSION_REFUSED_TEXT = "Connected";
-inline constexpr std::string_view DETECTED_DEVICES = "--DETECTED DEVICES--";
-inline constexpr std::string_view UNNAMED = "unnamed";
-inline constexpr std::string_view DISCOVERED_SERVICES = "--DISCOVERED SERVICES--";
-inline constexpr std::string_view DISCOVERED_CHARACTERISTICS = "--DISCOVERED CHARACTERISTICS--";
+inline constexpr std::string_view DETECTED_DEVICES = BLE_DETECTED_DEVICES;
+inline constexpr std::string_view UNNAMED = BLE_UNNAMED;
+inline constexpr std::string_view DISCOVERED_SERVICES = BLE_DISCOVERED_SERVICES;
+inline constexpr std::string_view DISCOVERED_CHARACTERISTICS = BLE_DISCOVERED_CHARACTERISTICS;
 
 }  // namespace orvex::detail

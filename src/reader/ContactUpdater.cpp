@@ -1,5 +1,6 @@
 // SPDX-License-Identifier: Apache-2.0
 #include "reader/ContactUpdater.hpp"
+#include "reader/Logging.hpp"
 
 #include <utility>
 
@@ -40,6 +41,7 @@ void ContactUpdater::startUpdate(std::weak_ptr<const void> owner, std::string id
     readBuffer.clear();
     // The timer exists before the command leaves, so even the fastest answer finds it.
     armTimer(&ContactUpdater::scanTimerBlock);
+    traceWrite(*readerPeripheral, SCAN_DATA);
     readerPeripheral->writeValue(SCAN_DATA, readerCharacteristic, characteristicWriteType);
 }
 
@@ -87,7 +89,9 @@ void ContactUpdater::writeData() {
     updateState = UpdateState::dataSent;
     readBuffer.clear();
     armTimer(&ContactUpdater::writeTimerBlock);
-    readerPeripheral->writeValue(contactFrame(contactData), readerCharacteristic,
+    const auto frame = contactFrame(contactData);
+    traceWrite(*readerPeripheral, frame);
+    readerPeripheral->writeValue(frame, readerCharacteristic,
                                  characteristicWriteType);
 }
 

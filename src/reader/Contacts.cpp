@@ -69,7 +69,9 @@ void Link::doWriteContact(std::string name, std::string phone, std::string xpdrI
                        bool success, OrvexContactStatus status) {
         if (!completion) return;
         platform->mainExecutor().post(
-            [completion, success, status] { completion(success, status); });
+            [completion, success, status] {
+                callHost("contact-write completion", [&] { completion(success, status); });
+            });
     };
 
     // One write at a time: a second one is refused and the first goes on undisturbed. An

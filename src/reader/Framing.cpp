@@ -5,6 +5,7 @@
 #include <algorithm>
 
 #include "reader/ContactUpdater.hpp"
+#include "reader/Logging.hpp"
 #include "reader/Link.hpp"
 #include "reader/Messages.hpp"
 
@@ -23,6 +24,7 @@ bool carriesStatusTag(const Bytes& data) {
 void Link::didUpdateValue(const std::shared_ptr<platform::Peripheral>& peripheral,
                           const std::shared_ptr<platform::Characteristic>& characteristic,
                           const Bytes& value) {
+    traceNotification(*peripheral, value);
     if (!readerPeripheral || !readerCharacteristic || !readerUartReadCharacteristic) return;
     if (peripheral != readerPeripheral) return;
     if (characteristic != readerCharacteristic && characteristic != readerUartReadCharacteristic) {
@@ -210,6 +212,7 @@ void Link::statusMessage(const Bytes& data) {
 void Link::writeData(const Bytes& data) {
     if (!readerPeripheral || !readerCharacteristic) return;
     if (data.empty()) return;
+    traceWrite(*readerPeripheral, data);
     readerPeripheral->writeValue(data, readerCharacteristic, characteristicWriteType);
 }
 

@@ -3,6 +3,7 @@
 // afterwards, the periodic battery request, and the version and battery answers.
 
 #include "reader/Link.hpp"
+#include "reader/Logging.hpp"
 #include "reader/Messages.hpp"
 
 namespace orvex::detail {
@@ -17,12 +18,14 @@ void Link::watchdog() {
         state = State::idle;
     }
     if (state != State::idle) {
+        log(LogLevel::debug, "watchdog tick: link busy, {} silent tick(s) so far", silentTicks);
         countSilentTick();
         return;
     }
     silentTicks = 0;
     heardFromReader = false;
     if (pingCounter > PING_LIMIT) {
+        log(LogLevel::info, "the reader left {} pings unanswered; dropping the link", pingCounter);
         if (readerPeripheral) {
             cancelReaderConnection();  // the disconnection handling does the rest
         } else {
@@ -34,8 +37,10 @@ void Link::watchdog() {
     ++msgCounter;
     if (msgCounter % BATTERY_PERIOD == 0) {
         state = State::waitingForBattery;
+        log(LogLevel::debug, "watchdog tick {}: asking for the battery level", msgCounter);
         writeData(BATTERY_DATA);
     } else {
+        log(LogLevel::debug, "watchdog tick {}: ping ({} unanswered)", msgCounter, pingCounter);
         pingReader();
     }
 }
@@ -61,6 +66,7 @@ void Link::countSilentTick() {
     silentTicks = heardFromReader ? 0 : silentTicks + 1;
     heardFromReader = false;
     if (silentTicks <= PING_LIMIT) return;
+    log(LogLevel::info, "the reader stayed silent for {} watchdog ticks", silentTicks);
     silentTicks = 0;
     switch (state) {
         case State::receivingScan:

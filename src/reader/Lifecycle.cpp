@@ -2,13 +2,23 @@
 // Connection lifecycle: adapter state, the search by advertised name, connection, GATT
 // discovery up to the handshake, the connection timer and every disconnection.
 
+#include <algorithm>
+#include <cctype>
 #include <string>
 
 #include "reader/Link.hpp"
+#include "reader/Logging.hpp"
 
 namespace orvex::detail {
 
 namespace {
+
+bool sameAddress(const std::string& a, const std::string& b) {
+    return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
+               return std::toupper(static_cast<unsigned char>(x)) ==
+                      std::toupper(static_cast<unsigned char>(y));
+           });
+}
 
 bool isKnownCharacteristic(const platform::Uuid& uuid) {
     for (const auto& known : KnownCharacteristics) {
@@ -18,6 +28,15 @@ bool isKnownCharacteristic(const platform::Uuid& uuid) {
 }
 
 }  // namespace
+
+bool Link::selects(const platform::Peripheral& peripheral,
+                   const std::optional<std::string>& name) const {
+    if (!readerAddress_.empty() && !sameAddress(peripheral.identifier(), readerAddress_)) {
+        return false;
+    }
+    if (!readerName_.empty()) return name && *name == readerName_;
+    return name && isReaderName(*name);
+}
 
 void Link::doInitializeBluetooth() {
     if (!platform_) return;
@@ -29,6 +48,7 @@ void Link::doInitializeBluetooth() {
 void Link::centralManagerDidUpdateState(platform::ManagerState managerState) {
     using platform::ManagerState;
     syncScanning();
+    log(LogLevel::info, "adapter state {}", static_cast<int>(managerState));
     if (managerState == ManagerState::poweredOn) {
         isConnected_.store(false);
         state = State::idle;
@@ -75,6 +95,9 @@ void Link::doConnectToReader() {
         return;
     }
     report([](auto& d) { d.connecting(); });
+    log(LogLevel::info, "searching for the reader (address {}, name {})",
+        readerAddress_.empty() ? "any" : readerAddress_,
+        readerName_.empty() ? "with a reader name fragment" : "\"" + readerName_ + "\"");
     if (btCentralManager) btCentralManager->scanForPeripherals();
     syncScanning();
     // An earlier connection timer that is still armed keeps running.
@@ -86,7 +109,8 @@ void Link::didDiscover(const std::shared_ptr<platform::Peripheral>& peripheral) 
     report([&](auto& d) {
         d.bleDetected(std::string(DETECTED_DEVICES), name ? *name : std::string(UNNAMED));
     });
-    if (!name || !isReaderName(*name)) return;
+    if (!selects(*peripheral, name)) return;
+    log(LogLevel::info, "connecting to {}", describe(*peripheral));
     readerPeripheral = peripheral;
     peripheral->setDelegate(weak_from_this());
     if (btCentralManager) {
@@ -97,10 +121,12 @@ void Link::didDiscover(const std::shared_ptr<platform::Peripheral>& peripheral) 
 }
 
 void Link::didConnect(const std::shared_ptr<platform::Peripheral>& peripheral) {
+    log(LogLevel::info, "connected to {}; discovering services", describe(*peripheral));
     peripheral->discoverServices(KnownServices);
 }
 
-void Link::didFailToConnect(const std::shared_ptr<platform::Peripheral>&) {
+void Link::didFailToConnect(const std::shared_ptr<platform::Peripheral>& peripheral) {
+    log(LogLevel::error, "connection to {} refused", describe(*peripheral));
     // readerPeripheral keeps the refused peripheral.
     isConnected_.store(false);
     stopTimer(connectionTimer, false);
@@ -110,6 +136,8 @@ void Link::didFailToConnect(const std::shared_ptr<platform::Peripheral>&) {
 void Link::didDiscoverServices(const std::shared_ptr<platform::Peripheral>& peripheral,
                                const std::optional<platform::ServiceList>& services, bool error) {
     if (!services || error) {
+        log(LogLevel::error, "service discovery on {} {}", describe(*peripheral),
+            error ? "failed" : "gave no list");
         if (btCentralManager) btCentralManager->cancelPeripheralConnection(peripheral);
         const auto reason = !services ? OrvexConnectionError::bluetoothServicesUnavailable
                                       : OrvexConnectionError::bluetoothServicesDiscoveryFailed;
@@ -131,6 +159,8 @@ void Link::didDiscoverCharacteristics(
     const std::shared_ptr<platform::Service>&,
     const std::optional<platform::CharacteristicList>& characteristics, bool error) {
     if (!characteristics || error) {
+        log(LogLevel::error, "characteristic discovery on {} {}", describe(*peripheral),
+            error ? "failed" : "gave no list");
         if (btCentralManager) btCentralManager->cancelPeripheralConnection(peripheral);
         const auto reason = !characteristics
                                 ? OrvexConnectionError::bluetoothCharacteristicUnavailable
@@ -176,6 +206,7 @@ void Link::didDiscoverCharacteristics(
 
 // The characteristics are known: the watchdog takes over and probes the reader at once.
 void Link::characteristicsReady() {
+    log(LogLevel::info, "characteristics ready; probing the reader");
     // A second service that also becomes ready replaces the watchdog rather than leaving
     // an unreferenced repeating timer behind.
     stopTimer(watchdogTimer, true);
@@ -184,6 +215,7 @@ void Link::characteristicsReady() {
 }
 
 void Link::connectionTimeout() {
+    log(LogLevel::info, "connection timer fired {}", readerPeripheral ? "before the handshake ended" : "with no reader found");
     if (btCentralManager && btCentralManager->isScanning()) {
         btCentralManager->stopScan();
         syncScanning();
@@ -204,7 +236,8 @@ void Link::cancelReaderConnection() {
     }
 }
 
-void Link::didDisconnect(const std::shared_ptr<platform::Peripheral>&) {
+void Link::didDisconnect(const std::shared_ptr<platform::Peripheral>& peripheral) {
+    log(LogLevel::info, "{} disconnected", describe(*peripheral));
     stopTimer(watchdogTimer, true);
     msgCounter = 0;
     silentTicks = 0;

@@ -3,6 +3,8 @@
 
 #include <utility>
 
+#include "reader/Logging.hpp"
+
 namespace orvex::detail {
 
 Link::Link(std::shared_ptr<platform::Platform> platform) : platform_(std::move(platform)) {}
@@ -35,26 +37,43 @@ void Link::setDelegate(std::shared_ptr<ReaderInterfaceDelegate> delegate) {
     // `previous` is released here, outside the lock: its destructor may call back in.
 }
 
+void Link::tellPlatform(std::string_view operation, const std::vector<std::string>& arguments) {
+    if (platform_) platform_->hostOperation(operation, arguments);
+}
+
 void Link::initializeBluetooth() {
-    onQueue([](Link& link) { link.doInitializeBluetooth(); });
+    onQueue([](Link& link) {
+        link.tellPlatform("initializeBluetooth");
+        link.doInitializeBluetooth();
+    });
 }
 
 void Link::connectToReader() {
-    onQueue([](Link& link) { link.doConnectToReader(); });
+    onQueue([](Link& link) {
+        link.tellPlatform("connectToReader");
+        link.doConnectToReader();
+    });
 }
 
 void Link::disconnectFromReader() {
-    onQueue([](Link& link) { link.doDisconnectFromReader(); });
+    onQueue([](Link& link) {
+        link.tellPlatform("disconnectFromReader");
+        link.doDisconnectFromReader();
+    });
 }
 
 void Link::scan() {
-    onQueue([](Link& link) { link.doScan(); });
+    onQueue([](Link& link) {
+        link.tellPlatform("scan");
+        link.doScan();
+    });
 }
 
 void Link::writeContact(std::string name, std::string phone, std::string xpdrId,
                         std::function<void(bool, OrvexContactStatus)> completion) {
     onQueue([name = std::move(name), phone = std::move(phone), xpdrId = std::move(xpdrId),
              completion = std::move(completion)](Link& link) mutable {
+        link.tellPlatform("writeContact", {name, phone, xpdrId});
         link.doWriteContact(std::move(name), std::move(phone), std::move(xpdrId),
                             std::move(completion));
     });
@@ -62,7 +81,22 @@ void Link::writeContact(std::string name, std::string phone, std::string xpdrId,
 
 void Link::setMicroAppImagePath(std::string path) {
     onQueue([path = std::move(path)](Link& link) mutable {
+        link.tellPlatform("setMicroAppImagePath", {path});
         link.microAppImagePath_ = std::move(path);
+    });
+}
+
+void Link::setReaderAddress(std::string address) {
+    onQueue([address = std::move(address)](Link& link) mutable {
+        link.tellPlatform("setReaderAddress", {address});
+        link.readerAddress_ = std::move(address);
+    });
+}
+
+void Link::setReaderName(std::string name) {
+    onQueue([name = std::move(name)](Link& link) mutable {
+        link.tellPlatform("setReaderName", {name});
+        link.readerName_ = std::move(name);
     });
 }
 
@@ -76,8 +110,12 @@ void Link::onQueue(std::function<void(Link&)> f) {
 std::shared_ptr<platform::Timer> Link::schedule(double seconds, bool repeats,
                                                 void (Link::*action)()) {
     if (!platform_) return nullptr;
-    return platform_->scheduleTimer(seconds, repeats, [weak = weak_from_this(), action] {
-        if (auto self = weak.lock()) ((*self).*action)();
+    log(LogLevel::debug, "timer armed: {:g} s{}", seconds, repeats ? ", repeating" : "");
+    return platform_->scheduleTimer(seconds, repeats, [weak = weak_from_this(), action, seconds] {
+        auto self = weak.lock();
+        if (!self) return;
+        log(LogLevel::debug, "timer of {:g} s fired", seconds);
+        ((*self).*action)();
     });
 }
 

@@ -8,11 +8,14 @@
 #include <optional>
 #include <span>
 #include <string>
+#include <string_view>
+#include <vector>
 
 #include "orvex/ReaderInterfaceDelegate.hpp"
 #include "orvex/ScanResult.hpp"
 #include "orvex/platform/Platform.hpp"
 #include "reader/Commands.hpp"
+#include "reader/GuardedDelegate.hpp"
 #include "reader/State.hpp"
 
 namespace orvex::detail {
@@ -53,6 +56,8 @@ public:
     void writeContact(std::string name, std::string phone, std::string xpdrId,
                       std::function<void(bool, OrvexContactStatus)> completion);
     void setMicroAppImagePath(std::string path);
+    void setReaderAddress(std::string address);
+    void setReaderName(std::string name);
 
     // Central manager callbacks (link queue).
     void centralManagerDidUpdateState(platform::ManagerState state) override;
@@ -77,10 +82,14 @@ public:
     std::size_t readBufferSize() const { return readBuffer.size(); }
 
 private:
-    // Calls `f(delegate)` when a delegate is set; never under a lock.
+    // Calls `f(delegate)` when a delegate is set; never under a lock. What the delegate
+    // throws is caught and logged (GuardedDelegate).
     template <class F>
     void report(F&& f) {
-        if (auto d = delegate()) f(*d);
+        if (auto d = delegate()) {
+            GuardedDelegate guarded(std::move(d));
+            f(static_cast<ReaderInterfaceDelegate&>(guarded));
+        }
     }
     // Posts `f` to the link queue. The block holds the link weakly: once the link is gone
     // it does nothing.
@@ -89,11 +98,17 @@ private:
     std::shared_ptr<platform::Timer> schedule(double seconds, bool repeats, void (Link::*action)());
     // Invalidates `timer` if one is held; `clear` also drops the reference.
     static void stopTimer(std::shared_ptr<platform::Timer>& timer, bool clear);
+    // Tells the platform of a host operation taken up now (Platform::hostOperation).
+    void tellPlatform(std::string_view operation, const std::vector<std::string>& arguments = {});
     // Mirrors the central manager's scanning flag into `isScanning_`.
     void syncScanning();
     void setState(State s) { state = s; }
 
     // Lifecycle.cpp
+    // Whether the link takes this peripheral for its reader (address and name restrictions,
+    // or else the reader name fragments).
+    bool selects(const platform::Peripheral& peripheral,
+                 const std::optional<std::string>& name) const;
     void doInitializeBluetooth();
     void doConnectToReader();
     void doDisconnectFromReader();
@@ -178,6 +193,9 @@ private:
     std::shared_ptr<ContactUpdater> contactUpdater;
     std::shared_ptr<ReaderUpdater> readerUpdater;
     std::optional<std::string> microAppImagePath_;
+    // Restrictions on the peripheral taken for the reader (empty: none).
+    std::string readerAddress_;
+    std::string readerName_;
 };
 
 }  // namespace orvex::detail

@@ -5,6 +5,7 @@
 #include <mutex>
 
 #include "platform/DefaultPlatform.hpp"
+#include "reader/Commands.hpp"
 #include "reader/Link.hpp"
 #include "reader/Messages.hpp"
 #include "reader/ReaderInterfaceFactory.hpp"
@@ -50,6 +51,15 @@ bool ReaderInterface::usePlatform(std::shared_ptr<platform::Platform> platform) 
     return true;
 }
 
+std::shared_ptr<ReaderInterface> ReaderInterface::create(
+    std::shared_ptr<platform::Platform> platform) {
+    return detail::ReaderInterfaceFactory::make(std::move(platform));
+}
+
+bool ReaderInterface::isReaderName(std::string_view name) {
+    return detail::isReaderName(name);
+}
+
 ReaderInterface::ReaderInterface(std::shared_ptr<detail::Link> link) : link_(std::move(link)) {}
 
 ReaderInterface::~ReaderInterface() = default;
@@ -93,6 +103,14 @@ void ReaderInterface::writeContact(std::string name, std::string phone, std::str
 
 void ReaderInterface::setMicroAppImagePath(std::string path) {
     link_->setMicroAppImagePath(std::move(path));
+}
+
+void ReaderInterface::setReaderAddress(std::string address) {
+    link_->setReaderAddress(std::move(address));
+}
+
+void ReaderInterface::setReaderName(std::string name) {
+    link_->setReaderName(std::move(name));
 }
 
 ScanResult ReaderInterface::handleReceivedScan(const std::vector<std::uint8_t>& buffer) {

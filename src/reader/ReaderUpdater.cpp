@@ -1,9 +1,11 @@
 // SPDX-License-Identifier: Apache-2.0
 #include "reader/ReaderUpdater.hpp"
+#include "reader/Logging.hpp"
 
 #include <algorithm>
 #include <utility>
 
+#include "reader/GuardedDelegate.hpp"
 #include "reader/Messages.hpp"
 
 namespace orvex::detail {
@@ -52,7 +54,7 @@ void ReaderUpdater::handleMessage(const Bytes& data, const Completion& completio
         case UpdateState::waitingForLock:
             if (b == code::lockAck) {
                 updateState = UpdateState::sendNextSlice;
-                if (auto d = delegate.lock()) d->startUpdate(announcedSlices(microAppData.size()));
+                if (auto d = delegate.lock()) GuardedDelegate(d).startUpdate(announcedSlices(microAppData.size()));
             } else {
                 updateState = UpdateState::finished;
                 completion(OrvexDeviceUpdateStatus::readerLockingFailed);
@@ -60,7 +62,7 @@ void ReaderUpdater::handleMessage(const Bytes& data, const Completion& completio
             break;
         case UpdateState::sliceSent:
             if (b == code::sliceAck) {
-                if (auto d = delegate.lock()) d->updateStatus(sliceCounter);
+                if (auto d = delegate.lock()) GuardedDelegate(d).updateStatus(sliceCounter);
                 ++sliceCounter;
                 const std::size_t sent =
                     MICRO_APP_HEAD_SIZE +
@@ -124,6 +126,7 @@ void ReaderUpdater::writePayload(std::span<const std::uint8_t> data) {
 }
 
 void ReaderUpdater::write(const Bytes& data) {
+    traceWrite(*readerPeripheral, data);
     readerPeripheral->writeValue(data, readerCharacteristic, characteristicWriteType);
 }
 

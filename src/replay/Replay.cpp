@@ -18,6 +18,8 @@ struct Replay::State {
     std::shared_ptr<SimPlatform> platform;
     std::shared_ptr<RecordingDelegate> delegate;
     std::unique_ptr<ReaderInterface> link;
+    // A line "---" was read: the rest is a scenario's expected output, not run.
+    bool ended = false;
 
     void run(const script::Event& event);
     void host(script::HostOp op);
@@ -46,6 +48,10 @@ SimPlatform& Replay::platform() {
     return *state_->platform;
 }
 
+bool Replay::ended() const {
+    return state_->ended;
+}
+
 std::optional<std::string> Replay::runLine(std::string_view line) {
     script::Event event;
     try {
@@ -53,7 +59,11 @@ std::optional<std::string> Replay::runLine(std::string_view line) {
     } catch (const script::ScriptError& e) {
         return std::string(e.what());
     }
-    state_->run(event);
+    if (std::holds_alternative<script::End>(event)) {
+        state_->ended = true;
+        return std::nullopt;
+    }
+    if (!state_->ended) state_->run(event);
     return std::nullopt;
 }
 
@@ -103,7 +113,15 @@ void Replay::State::run(const script::Event& event) {
             } else if constexpr (std::is_same_v<E, script::Adapter>) {
                 platform->setAdapterState(e.state);
             } else if constexpr (std::is_same_v<E, script::Found>) {
-                platform->discover(platform->addPeripheral(e.name));
+                platform->discover(platform->addPeripheral(e.name, false, e.address));
+            } else if constexpr (std::is_same_v<E, script::Restrict>) {
+                if (e.address) {
+                    link->setReaderAddress(e.value);
+                } else {
+                    link->setReaderName(e.value);
+                }
+            } else if constexpr (std::is_same_v<E, script::End>) {
+                return;
             } else if constexpr (std::is_same_v<E, script::Connect>) {
                 platform->completeConnect(e.ok);
             } else if constexpr (std::is_same_v<E, script::Services>) {
@@ -133,6 +151,7 @@ std::optional<std::string> runScript(std::istream& script, const Replay::Sink& o
     std::string line;
     for (long number = 1; std::getline(script, line); ++number) {
         if (!line.empty() && line.back() == '\r') line.pop_back();
+        if (replay.ended()) break;
         if (auto error = replay.runLine(line)) {
             return "line " + std::to_string(number) + ": " + *error;
         }

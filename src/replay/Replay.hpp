@@ -31,6 +31,8 @@ public:
     std::optional<std::string> runLine(std::string_view line);
 
     SimPlatform& platform();
+    // Whether a line "---" ended the script (a scenario file's expected output follows).
+    bool ended() const;
 
     struct State;
 

@@ -192,6 +192,11 @@ Event host(Reader& r) {
         r.end();
         return w;
     }
+    if (op == "readerAddress" || op == "readerName") {
+        Restrict restrict{op == "readerAddress", r.text(op == "readerAddress" ? "ADDRESS" : "NAME")};
+        r.end();
+        return restrict;
+    }
     if (op == "delegate") {
         const std::string what = r.word("none or set");
         r.end();
@@ -215,6 +220,10 @@ Event parseLine(std::string_view line) {
     while (first < line.size() && isSpace(line[first])) ++first;
     if (first == line.size() || line[first] == '#') return Blank{};
 
+    if (line.substr(first).starts_with("---") &&
+        line.find_first_not_of("- \t", first) == std::string_view::npos) {
+        return End{};
+    }
     Reader r(tokenize(line));
     const std::string keyword = r.word("event");
     if (keyword == "host") return host(r);
@@ -226,10 +235,19 @@ Event parseLine(std::string_view line) {
     if (keyword == "found") {
         if (!r.done() && !r.peek().quoted && r.peek().text == "-") {
             r.word("-");
+            Found f{std::nullopt, {}};
+            if (!r.done()) {
+                if (r.word("at") != "at") throw ScriptError("found takes - and then at ADDRESS");
+                f.address = r.word("ADDRESS");
+            }
             r.end();
-            return Found{std::nullopt};
+            return f;
         }
-        Found f{r.text("NAME (or -)")};
+        Found f{r.text("NAME (or -)"), {}};
+        if (!r.done()) {
+            if (r.word("at") != "at") throw ScriptError("found takes NAME and then at ADDRESS");
+            f.address = r.word("ADDRESS");
+        }
         r.end();
         return f;
     }

@@ -48,7 +48,15 @@ struct Adapter {
 };
 struct Found {
     std::optional<std::string> name;
+    std::string address;  // `at ADDRESS`; empty: one made up from the name
 };
+// host readerAddress "A" / host readerName "N": the link's restrictions.
+struct Restrict {
+    bool address = true;
+    std::string value;
+};
+// The end of a scenario file's script: the expected output follows and is not run.
+struct End {};
 struct Connect {
     bool ok;
 };
@@ -74,7 +82,7 @@ struct Image {
 };
 
 using Event = std::variant<Blank, Host, WriteContact, Adapter, Found, Connect, Services,
-                           Characteristics, Notify, Disconnected, Wait, Image>;
+                           Characteristics, Notify, Disconnected, Wait, Image, Restrict, End>;
 
 // Longest `wait` and largest `image fill` accepted.
 inline constexpr double kMaxWaitSeconds = 1'000'000.0;

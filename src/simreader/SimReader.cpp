@@ -55,9 +55,10 @@ SimReader::~SimReader() = default;
 std::shared_ptr<SimReader> SimReader::attach(SimPlatform& platform, SimReaderConfig config,
                                              DeviceTiming timing) {
     const std::string name = config.name;
+    const std::string address = config.address;
     const GattLayout layout = gattLayout(config.service);
     auto reader = std::make_shared<SimReader>(std::move(config));
-    auto peripheral = platform.addDevicePeripheral(name, layout, reader, timing);
+    auto peripheral = platform.addDevicePeripheral(name, layout, reader, timing, address);
     std::lock_guard lock(reader->mutex_);
     reader->peripheral_ = peripheral;
     return reader;

@@ -124,6 +124,7 @@ FakeBluez::FakeBluez(std::string busAddress, FakeConfig config) : impl_(std::mak
         impl_->context = std::make_shared<ReaderContext>(impl_, impl_->queue);
         impl_->reader->attached(impl_->context);
     }
+    impl_->makeExtras(impl_);
     try {
         impl_->sync([](Impl& s) { s.startBus(); });
     } catch (const std::exception& e) {
@@ -153,6 +154,7 @@ void FakeBluez::removeAdapter() {
     impl_->sync([](Impl& s) {
         if (!s.adapterPresent) return;
         s.dropLink();
+        s.dropExtras(false);
         s.discoverySessions.clear();
         s.stopAdvertising();
         s.readerPresent = false;
@@ -194,6 +196,7 @@ void FakeBluez::stopService() {
             s.notifyingFlag = false;
             if (s.reader) s.reader->onDisconnect();
         }
+        s.dropExtras(false);
         s.discoverySessions.clear();
         for (auto& timer : s.advertiseTimers) timer->invalidate();
         s.advertiseTimers.clear();

@@ -58,6 +58,9 @@ struct FakeConfig {
     bool powered = true;
     std::vector<FakeDeviceConfig> nearby = defaultNearby();
     std::optional<FakeReaderConfig> reader = FakeReaderConfig{};
+    // Further readers, each with its own address (they accept every connection at once;
+    // the knobs of `connect`, `resolve` and the write reply delay apply to `reader` only).
+    std::vector<FakeReaderConfig> moreReaders;
     // Time between two sightings after StartDiscovery, and between repeated sightings
     // while discovery runs.
     std::chrono::milliseconds advertiseInterval{5};
@@ -101,6 +104,10 @@ public:
 
     // --- looking at it
     std::shared_ptr<sim::SimReader> reader() const;  // absent without a reader
+    // Reader `index`: 0 is `reader`, 1 and on are `moreReaders` (absent past the end).
+    std::shared_ptr<sim::SimReader> reader(std::size_t index) const;
+    // Reader `index` ends its link (as dropConnection() does for reader 0).
+    void dropConnection(std::size_t index);
     std::vector<FakeWrite> writes() const;           // every WriteValue received, in order
     std::vector<std::string> calls() const;          // method names received, in order
     std::size_t ignoredWrites() const;  // writes the reader dropped (ignoreWritesBeforeNotify)

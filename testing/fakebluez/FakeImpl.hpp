@@ -68,6 +68,21 @@ struct FakeBluez::Impl {
     std::shared_ptr<sim::SimReader> reader;
     std::shared_ptr<sim::SimDeviceContext> context;
 
+    // The readers of `config.moreReaders` (FakeMoreReaders.cpp).
+    struct Extra;
+    std::vector<std::shared_ptr<Extra>> extras;
+    void makeExtras(const std::shared_ptr<Impl>& self);
+    void buildExtras();
+    // The extra reader whose device is `path` or holds it; nullptr for none.
+    Extra* extraAt(const std::string& path);
+    bool extraConnected(const std::string& path);
+    bool extraConnect(const std::string& path, sdbus::Result<>& result);
+    bool extraDisconnect(const std::string& path, sdbus::Result<>& result);
+    bool extraNotify(const std::string& path, bool on, sdbus::Result<>& result);
+    bool extraWrite(const std::string& path, const Bytes& bytes, const std::string& type,
+                    sdbus::Result<>& result);
+    void dropExtras(bool tell);
+
     mutable std::mutex recordMutex;
     std::vector<FakeWrite> writes;
     std::vector<std::string> calls;

@@ -135,7 +135,9 @@ void FakeBluez::Impl::registerCharacteristic(sdbus::IObject& object, const std::
             queue->post([this, r, path] {
                 if (!connection) return;  // the service went down meanwhile
                 record("StartNotify");
-                if (!connected) {
+                if (extraNotify(path, true, *r)) {
+                    // one of the further readers
+                } else if (!connected) {
                     r->returnError(bluezError("NotConnected", "Not Connected"));
                 } else if (path != notifyPath) {
                     r->returnError(bluezError("NotSupported", "Operation is not supported"));
@@ -164,6 +166,10 @@ void FakeBluez::Impl::registerCharacteristic(sdbus::IObject& object, const std::
             queue->post([this, r, path] {
                 if (!connection) return;  // the service went down meanwhile
                 record("StopNotify");
+                if (extraNotify(path, false, *r)) {
+                    loop->wake();
+                    return;
+                }
                 if (path == notifyPath && notifying) {
                     notifying = false;
                     notifyingFlag = false;
@@ -208,6 +214,7 @@ void FakeBluez::Impl::registerCharacteristic(sdbus::IObject& object, const std::
 }
 
 void FakeBluez::Impl::connect(const std::string& path, sdbus::Result<> result) {
+    if (extraConnect(path, result)) return;
     if (path != readerPath) {
         result.returnError(bluezError("Failed", "le-connection-abort-by-local"));
         return;
@@ -258,6 +265,7 @@ void FakeBluez::Impl::connect(const std::string& path, sdbus::Result<> result) {
 }
 
 void FakeBluez::Impl::disconnect(const std::string& path, sdbus::Result<> result) {
+    if (extraDisconnect(path, result)) return;
     if (path == readerPath) {
         if (pendingConnect) {
             ++epoch;
@@ -291,6 +299,7 @@ void FakeBluez::Impl::write(const std::string& path, Bytes bytes, std::string ty
         calls.push_back("WriteValue");
         writes.push_back(FakeWrite{bytes, type});
     }
+    if (extraWrite(path, bytes, type, result)) return;
     if (!connected) {
         result.returnError(bluezError("Failed", "Not connected"));
         return;
@@ -332,6 +341,7 @@ void FakeBluez::Impl::setPowered(bool on) {
     if (on == powered || !adapterPresent) return;
     if (!on) {
         if (connected) dropLink();
+        dropExtras(true);
         if (pendingConnect) {
             ++epoch;
             pendingConnect->returnError(bluezError("Failed", "Software caused connection abort"));

@@ -137,6 +137,7 @@ void FakeBluez::Impl::buildTree() {
             addObject(readerPath, deviceInterfaces(device, true, device.heardElsewhere));
         }
     }
+    buildExtras();
 }
 
 FakeInterfaces FakeBluez::Impl::deviceInterfaces(const FakeDeviceConfig& device, bool withName,
@@ -308,6 +309,7 @@ void FakeBluez::Impl::sight(const FakeDeviceConfig& device) {
     if (!adapterPresent || !powered || discoverySessions.empty()) return;
     if (path == readerPath && (connected || !readerPresent)) return;  // a connected reader is quiet
     if (heardElsewhere.count(path)) return;  // the other client's scan keeps what it heard
+    if (extraConnected(path)) return;
     auto it = tree.find(path);
     if (it == tree.end()) {
         addObject(path, deviceInterfaces(device, !device.nameLater, true));
@@ -326,6 +328,7 @@ void FakeBluez::Impl::sight(const FakeDeviceConfig& device) {
 void FakeBluez::Impl::startAdvertising() {
     std::vector<FakeDeviceConfig> devices = config.nearby;
     if (config.reader) devices.push_back(config.reader->device);
+    for (const auto& more : config.moreReaders) devices.push_back(more.device);
     auto step = config.advertiseInterval;
     for (std::size_t i = 0; i < devices.size(); ++i) {
         advertiseTimers.push_back(queue->schedule(step * static_cast<int>(i + 1), false,

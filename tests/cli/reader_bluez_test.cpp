@@ -67,7 +67,7 @@ TEST_F(CliOverBluez, InfoScanAndWriteContactTalkToTheReader) {
     const auto json = nlohmann::json::parse(scan.out);
     EXPECT_EQ(json["id"], "999 000000012345");
     EXPECT_EQ(json["contact"]["phone"], "+44 7946 0999");
-    EXPECT_EQ(json["contact"]["name"], "NEW.OWNER@EXAMPLE.ORG    ");
+    EXPECT_EQ(json["contact"]["name"], "NEW.OWNER@EXAMPLE.ORG");
 }
 
 TEST_F(CliOverBluez, AnAdapterThatIsNotThereIsOneLineAndExitTwo) {

@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: Apache-2.0
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <string>
 #include <vector>
@@ -42,7 +43,7 @@ TEST(CliScan, JsonHoldsTheTagAndItsContact) {
     EXPECT_EQ(json["type"], 4);
     EXPECT_EQ(json["typeName"], "FDXB");
     EXPECT_EQ(json["contact"]["phone"], "+44 7946 0001");
-    EXPECT_EQ(json["contact"]["name"], "OWNER@EXAMPLE.COM        ");
+    EXPECT_EQ(json["contact"]["name"], "OWNER@EXAMPLE.COM");
 }
 
 TEST(CliScan, TextNamesTagAndContact) {
@@ -125,8 +126,76 @@ TEST(CliReader, BadArgumentsAreOneLineAndExitTwo) {
         {"timeout zero", sim({"info", "--timeout", "0"})},
         {"unknown option", sim({"watch", "--loud"})},
         {"json on nothing", {"info", "--json", "extra"}},
+        {"malformed address", sim({"scan", "--address", "C4:00:00:00:00"})},
+        {"two addresses for one reader", sim({"scan", "--address", "C4:00:00:00:00:01",
+                                              "--address", "C4:00:00:00:00:02"})},
+        {"unknown command", {"scna", "--sim"}},
     };
     for (const auto& [what, args] : cases) expectOneErrorLine(runCli(args), 2, what);
+}
+
+TEST(CliReader, AnUnknownCommandIsNamed) {
+    const auto r = runCli({"frobnicate"});
+    EXPECT_EQ(r.exitCode, 2);
+    EXPECT_EQ(r.err, "orvex: unknown command frobnicate (see orvex --help)\n");
+}
+
+TEST(CliReader, AddressPicksThatReader) {
+    // The simulated reader takes the address given, and the link looks for it alone.
+    auto r = runCli(sim({"info", "--json", "--address", "c4:00:00:00:00:07"}));
+    ASSERT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_EQ(nlohmann::json::parse(r.out)["battery"], 89);
+}
+
+TEST(CliReader, VerbosityLogsOnStandardErrorOnly) {
+    struct Case {
+        Args flags;
+        const char* present;  // a line this level shows
+        const char* absent;   // a line of the next level, which it does not show
+    };
+    const Case cases[] = {
+        {{}, nullptr, "orvex ["},
+        {{"-v"}, "orvex [info] connected to KX-BT4 SIM", "orvex [debug]"},
+        {{"-vv"}, "orvex [debug] timer armed", "orvex [trace]"},
+        {{"--trace"}, "orvex [trace] write to KX-BT4 SIM", nullptr},
+    };
+    for (const auto& c : cases) {
+        Args args = sim({"info", "--json"});
+        args.insert(args.end(), c.flags.begin(), c.flags.end());
+        const auto r = runCli(args);
+        ASSERT_EQ(r.exitCode, 0) << r.err;
+        EXPECT_EQ(lineCount(r.out), 1) << r.out;  // the log never reaches standard output
+        if (c.present) {
+            EXPECT_TRUE(has(r.err, c.present)) << r.err;
+        }
+        if (c.absent) {
+            EXPECT_FALSE(has(r.err, c.absent)) << r.err;
+        }
+    }
+}
+
+TEST(CliList, ShowsEveryDeviceAndMarksTheReaders) {
+    const auto r = runCli({"list", "--sim", "--json", "--duration", "0.5", "--sim-address",
+                           "C4:00:00:00:00:0A", "--sim-address", "C4:00:00:00:00:0B"});
+    ASSERT_EQ(r.exitCode, 0) << r.err;
+    std::vector<std::string> readers;
+    int others = 0;
+    for (std::size_t start = 0; start < r.out.size();) {
+        const auto end = r.out.find('\n', start);
+        const auto json = nlohmann::json::parse(r.out.substr(start, end - start));
+        start = end + 1;
+        EXPECT_TRUE(json["rssi"].is_number());
+        EXPECT_EQ(json["address"].get<std::string>().size(), 17u);
+        if (json["reader"]) {
+            readers.push_back(json["address"]);
+            EXPECT_EQ(json["name"], "KX-BT4 SIM");
+        } else {
+            ++others;
+        }
+    }
+    std::sort(readers.begin(), readers.end());
+    EXPECT_EQ(readers, (std::vector<std::string>{"C4:00:00:00:00:0A", "C4:00:00:00:00:0B"}));
+    EXPECT_GT(others, 0);
 }
 
 TEST(CliReader, WithoutSimAndNoBluetoothExitsTwo) {

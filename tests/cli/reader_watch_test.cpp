@@ -41,6 +41,41 @@ TEST(CliWatch, PrintsJsonLinesUntilASignalThenExitsZero) {
     }
 }
 
+TEST(CliWatch, JsonLinesCarryTheUtcTime) {
+    WatchProcess watch({"watch", "--sim", "--json", "--delay", "0.005"});
+    ASSERT_TRUE(watch.waitForLine("\"event\":\"battery\"", 30.0));
+    EXPECT_EQ(watch.stop(SIGINT), 0);
+    ASSERT_FALSE(watch.lines.empty());
+    for (const auto& line : watch.lines) {
+        const std::string time = nlohmann::json::parse(line).at("time");
+        // 2026-12-10T13:45:07.123Z
+        ASSERT_EQ(time.size(), 24u) << time;
+        EXPECT_EQ(time[4], '-');
+        EXPECT_EQ(time[10], 'T');
+        EXPECT_EQ(time[19], '.');
+        EXPECT_EQ(time.back(), 'Z');
+    }
+}
+
+TEST(CliWatch, SeveralReadersEachLineLabelledWithItsReader) {
+    const std::string a = "C4:00:00:00:00:0A";
+    const std::string b = "C4:00:00:00:00:0B";
+    WatchProcess watch({"watch", "--sim", "--json", "--delay", "0.005", "--address", a,
+                        "--address", b, "--sim-trigger-every", "0.2"});
+    // A reading from each reader (they are triggered together).
+    ASSERT_TRUE(watch.waitForLine("\"event\":\"reading\"", 30.0));
+    ASSERT_TRUE(watch.waitForLine("\"event\":\"reading\"", 30.0));
+    EXPECT_EQ(watch.stop(SIGINT), 0);
+    std::vector<std::string> connected;
+    for (const auto& line : watch.lines) {
+        const auto json = nlohmann::json::parse(line);
+        const std::string reader = json.at("reader");
+        EXPECT_TRUE(reader == a || reader == b) << line;
+        if (json["event"] == "connected") connected.push_back(reader);
+    }
+    EXPECT_EQ(connected, (std::vector<std::string>{a, b}));
+}
+
 TEST(CliWatch, TextLinesCarryTheTimeOfDay) {
     WatchProcess watch({"watch", "--sim", "--delay", "0.005", "--sim-trigger-every", "0.2"});
     ASSERT_TRUE(watch.waitForLine("reading", 30.0));

@@ -49,6 +49,35 @@ TEST_F(ReplayCli, RunsAScriptFile) {
     EXPECT_EQ(r.err, "");
 }
 
+TEST_F(ReplayCli, AScenarioFileRunsUpToItsExpectedOutputAndPrintsIt) {
+    // The script, `---`, and what it must print: replaying it prints exactly that part.
+    const std::string path = std::string(ORVEX_SCENARIO_DIR) + "/replay_example.txt";
+    std::ifstream in(path);
+    std::stringstream content;
+    content << in.rdbuf();
+    const std::string text = content.str();
+    const auto split = text.find("\n---\n");
+    ASSERT_NE(split, std::string::npos);
+    const auto r = runCli({"replay", path});
+    EXPECT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_EQ(r.out, text.substr(split + 5));
+}
+
+TEST_F(ReplayCli, RecordedLinesRun) {
+    // What a recording adds: addresses of discovered peripherals and the link's restrictions.
+    const auto r = runCli({"replay", write("s.txt",
+                                            "host readerAddress \"C4:00:00:00:00:02\"\n"
+                                            "host initializeBluetooth\n"
+                                            "host connectToReader\n"
+                                            "found \"KX-BT4 A\" at C4:00:00:00:00:01\n"
+                                            "found - at 6A:00:00:00:00:02\n"
+                                            "found \"KX-BT4 B\" at C4:00:00:00:00:02\n")});
+    EXPECT_EQ(r.exitCode, 0) << r.err;
+    // Only the reader at the address is connected to.
+    EXPECT_NE(r.out.find("central connect \"KX-BT4 B\""), std::string::npos) << r.out;
+    EXPECT_EQ(r.out.find("central connect \"KX-BT4 A\""), std::string::npos) << r.out;
+}
+
 TEST_F(ReplayCli, ReadsStandardInputForDash) {
     const auto in = write("s.txt", "host initializeBluetooth\r\nhost query\r\n");
     const auto out = (dir / "out").string();

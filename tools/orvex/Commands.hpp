@@ -17,5 +17,6 @@ void addReplayCommand(CLI::App& app, CommandContext& ctx);      // replay
 void addDemoCommand(CLI::App& app, CommandContext& ctx);        // demo
 void addReaderCommands(CLI::App& app, CommandContext& ctx);     // watch, scan, info, write-contact
 void addFakeBluezCommand(CLI::App& app, CommandContext& ctx);   // fake-bluez
+void addListCommand(CLI::App& app, CommandContext& ctx);        // list
 
 }  // namespace orvex::cli

@@ -8,7 +8,8 @@
 #include <fmt/format.h>
 
 #include "Describe.hpp"
-#include "reader/Commands.hpp"
+#include "orvex/ReaderInterface.hpp"
+#include "orvex/ReaderInterfaceDelegate.hpp"
 
 namespace orvex::cli {
 
@@ -41,10 +42,10 @@ platform::Bytes demoMicroAppImage(long slices) {
     platform::Bytes image;
     const std::string_view head = "ORVEX DEMO APP 1";
     image.assign(head.begin(), head.end());
-    image.resize(detail::MICRO_APP_HEAD_SIZE, 0);
+    image.resize(ReaderInterface::MICRO_APP_HEAD_SIZE, 0);
     // A simple congruential sequence; it holds FE bytes too, which the upload must escape.
     std::uint32_t x = 0x2545F491u;
-    for (long i = 0; i < slices * static_cast<long>(detail::MICRO_APP_SLICE_SIZE); ++i) {
+    for (long i = 0; i < slices * static_cast<long>(ReaderInterface::MICRO_APP_SLICE_SIZE); ++i) {
         x = x * 1664525u + 1013904223u;
         image.push_back(static_cast<std::uint8_t>(x >> 24));
     }
@@ -77,12 +78,12 @@ void DemoSteps::onConnectEvent(const Event& e) {
             term_.status("Discovery", "looking for a reader nearby...");
             break;
         case Event::Kind::detected:
-            if (e.text == detail::DETECTED_DEVICES) {
+            if (e.text == BLE_DETECTED_DEVICES) {
                 devices_.push_back(e.detail);
                 term_.status("Discovery", fmt::format("{} devices seen...", devices_.size()));
-            } else if (e.text == detail::DISCOVERED_SERVICES) {
+            } else if (e.text == BLE_DISCOVERED_SERVICES) {
                 services_.push_back(e.detail);
-            } else if (e.text == detail::DISCOVERED_CHARACTERISTICS) {
+            } else if (e.text == BLE_DISCOVERED_CHARACTERISTICS) {
                 ++characteristics_;
             }
             break;
@@ -91,7 +92,7 @@ void DemoSteps::onConnectEvent(const Event& e) {
             std::vector<std::string> names;
             std::size_t unnamed = 0;
             for (const auto& name : devices_) {
-                if (name == detail::UNNAMED) {
+                if (name == BLE_UNNAMED) {
                     ++unnamed;
                 } else if (name == session_.readerName()) {
                     names.push_back(term_.cyan(name + " (the reader)"));

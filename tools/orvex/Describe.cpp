@@ -123,6 +123,11 @@ std::string describeContact(const std::optional<ScanResult>& result) {
     return trimmed(result->contact->phone) + " / " + trimmed(result->contact->name);
 }
 
+std::string withoutPadding(std::string_view text) {
+    const auto end = text.find_last_not_of(std::string_view(" \0", 2));
+    return std::string(text.substr(0, end == std::string_view::npos ? 0 : end + 1));
+}
+
 nlohmann::ordered_json readingJson(const std::optional<ScanResult>& result) {
     nlohmann::ordered_json out;
     if (result && result->scan && result->scan->xpdr) {
@@ -136,7 +141,8 @@ nlohmann::ordered_json readingJson(const std::optional<ScanResult>& result) {
         out["typeName"] = nullptr;
     }
     if (result && result->contact) {
-        out["contact"] = {{"phone", result->contact->phone}, {"name", result->contact->name}};
+        out["contact"] = {{"phone", withoutPadding(result->contact->phone)},
+                          {"name", withoutPadding(result->contact->name)}};
     } else {
         out["contact"] = nullptr;
     }

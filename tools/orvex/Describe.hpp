@@ -31,8 +31,12 @@ std::string describeReading(const std::optional<ScanResult>& result);
 // "+44 7946 0001 / OWNER@EXAMPLE.COM" (trimmed), or "no contact".
 std::string describeContact(const std::optional<ScanResult>& result);
 
+// `text` without the trailing spaces and NUL bytes that pad a contact field.
+std::string withoutPadding(std::string_view text);
+
 // {"id", "type", "typeName", "contact": null or {"phone", "name"}}; the contact texts are
-// the decoded texts as they are (with their padding), as `orvex contact decode` prints them.
+// the decoded texts without their trailing padding (`orvex contact decode` alone shows
+// them exactly).
 nlohmann::ordered_json readingJson(const std::optional<ScanResult>& result);
 
 }  // namespace orvex::cli

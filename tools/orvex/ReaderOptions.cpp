@@ -8,12 +8,12 @@
 
 namespace orvex::cli {
 
-std::vector<CLI::Option*> addSimKnobs(CLI::App& command, SimKnobs& knobs, bool prefixed) {
+std::vector<CLI::Option*> addSimKnobs(CLI::App& command, SimKnobs& knobs) {
     const std::string group = "Simulated reader";
     std::vector<CLI::Option*> options;
     options.push_back(
         command
-            .add_option(prefixed ? "--sim-name" : "--name", knobs.name,
+            .add_option("--sim-name", knobs.name,
                         "Advertised name of the simulated reader (it must hold a reader name "
                         "fragment such as KX-BT4 for the link to pick it)")
             ->group(group)
@@ -50,9 +50,21 @@ void applySimKnobs(const SimKnobs& knobs, sim::SimReaderConfig& config) {
     config.faults.garbageRate = knobs.faultRate / 3.0;
 }
 
-CLI::Option* addReaderOptions(CLI::App& command, ReaderArgs& args, bool json) {
+CLI::Option* addReaderOptions(CLI::App& command, ReaderArgs& args, bool json,
+                              bool severalReaders) {
     auto* sim =
         command.add_flag("--sim", args.sim, "Use the simulated reader instead of a real one");
+    auto* address = command.add_option(
+        "--address", args.addresses,
+        severalReaders
+            ? "Bluetooth address of a reader to watch, e.g. C4:00:00:00:00:01; repeat it to "
+              "watch several readers at once, each line labelled with its reader (default: "
+              "the first reader found; see orvex list). With --sim, one simulated reader per "
+              "address"
+            : "Bluetooth address of the reader, e.g. C4:00:00:00:00:01 (default: the first "
+              "reader found; see orvex list). With --sim, the simulated reader's address");
+    address->check(addressValidator())->type_name("ADDRESS");
+    if (!severalReaders) address->expected(1)->multi_option_policy(CLI::MultiOptionPolicy::Throw);
     command
         .add_option("--adapter", args.adapter,
                     "Bluetooth adapter of a real reader, e.g. hci0 (default: the first one)")
@@ -67,7 +79,7 @@ CLI::Option* addReaderOptions(CLI::App& command, ReaderArgs& args, bool json) {
         ->check(numberFrom(0.1, 3600))
         ->capture_default_str();
     if (json) command.add_flag("--json", args.json, "Print JSON instead of text");
-    auto knobs = addSimKnobs(command, args.knobs, /*prefixed=*/true);
+    auto knobs = addSimKnobs(command, args.knobs);
     knobs.push_back(
         command.add_flag("--sim-no-tag", args.simNoTag, "No tag in the simulated reader's field")
             ->group("Simulated reader"));
@@ -79,6 +91,8 @@ SessionOptions sessionOptions(const ReaderArgs& args) {
     SessionOptions options;
     options.sim = args.sim;
     options.adapter = args.adapter;
+    if (!args.addresses.empty()) options.address = args.addresses.front();
+    options.recordPath = args.recordPath;
     if (!args.microAppImage.empty()) options.microAppImage = args.microAppImage;
     options.timeout = args.timeout;
     applySimKnobs(args.knobs, options.simSetup.reader);
@@ -96,6 +110,19 @@ CLI::Validator numberFrom(double low, double high) {
             return {};
         },
         fmt::format("{:g}..{:g}", low, high));
+}
+
+CLI::Validator addressValidator() {
+    return CLI::Validator(
+        [](std::string& text) -> std::string {
+            bool ok = text.size() == 17;
+            for (std::size_t i = 0; ok && i < text.size(); ++i) {
+                ok = i % 3 == 2 ? text[i] == ':'
+                                : std::isxdigit(static_cast<unsigned char>(text[i])) != 0;
+            }
+            return ok ? "" : "an address looks like C4:00:00:00:00:01 (six hex pairs and colons)";
+        },
+        "ADDRESS");
 }
 
 CLI::Validator tagIdValidator() {

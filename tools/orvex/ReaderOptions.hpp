@@ -25,26 +25,34 @@ struct SimKnobs {
     double faultRate = 0.0;
 };
 
-// --sim-name (--name when not `prefixed`), --notification-size, --delay, --fault-rate.
-std::vector<CLI::Option*> addSimKnobs(CLI::App& command, SimKnobs& knobs, bool prefixed);
+// --sim-name, --notification-size, --delay, --fault-rate: the same names and defaults in
+// every command that runs a simulated reader.
+std::vector<CLI::Option*> addSimKnobs(CLI::App& command, SimKnobs& knobs);
 // The reader configuration the knobs describe.
 void applySimKnobs(const SimKnobs& knobs, sim::SimReaderConfig& config);
 
 struct ReaderArgs {
     bool sim = false;
     std::string adapter;
+    // --address: the readers to talk to (at most one, except for watch).
+    std::vector<std::string> addresses;
     std::string microAppImage;
+    // --record (watch only): the replay script to write.
+    std::string recordPath;
     double timeout = 30.0;
     bool json = false;
     SimKnobs knobs;
     bool simNoTag = false;
 };
 
-// --sim, --adapter, --timeout, --json (when `json`), the simulator knobs and --sim-no-tag
-// (which need --sim). Returns the --sim flag.
-CLI::Option* addReaderOptions(CLI::App& command, ReaderArgs& args, bool json);
-// The session the options describe.
+// --sim, --adapter, --address (repeatable when `severalReaders`), --timeout, --json (when
+// `json`), the simulator knobs and --sim-no-tag (which need --sim). Returns the --sim flag.
+CLI::Option* addReaderOptions(CLI::App& command, ReaderArgs& args, bool json,
+                              bool severalReaders = false);
+// The session the options describe (bound to the first --address, if any).
 SessionOptions sessionOptions(const ReaderArgs& args);
+// Checks an address such as "C4:00:00:00:00:01".
+CLI::Validator addressValidator();
 
 // A number from `low` to `high` ("must be a number from 0 to 5").
 CLI::Validator numberFrom(double low, double high);

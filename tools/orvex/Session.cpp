@@ -8,7 +8,7 @@
 
 #include "Backend.hpp"
 #include "Describe.hpp"
-#include "reader/ReaderInterfaceFactory.hpp"
+#include "orvex/record/Recorder.hpp"
 
 namespace orvex::cli {
 
@@ -65,6 +65,10 @@ public:
     }
     double now() const override { return platform_->now(); }
     std::optional<platform::Bytes> microAppImage() override { return platform_->microAppImage(); }
+    void hostOperation(std::string_view operation,
+                       const std::vector<std::string>& arguments) override {
+        platform_->hostOperation(operation, arguments);
+    }
 
 private:
     std::shared_ptr<platform::Platform> platform_;
@@ -81,25 +85,65 @@ Session::~Session() {
 }
 
 std::unique_ptr<Session> Session::open(const SessionOptions& options, std::string& error) {
-    std::unique_ptr<Session> session(new Session(options));
+    auto sessions = openSeveral(options, {options.address}, error);
+    if (sessions.empty()) return nullptr;
+    return std::move(sessions.front());
+}
+
+std::vector<std::unique_ptr<Session>> Session::openSeveral(
+    const SessionOptions& options, const std::vector<std::string>& addresses,
+    std::string& error) {
+    std::vector<std::unique_ptr<Session>> sessions;
+    for (const auto& address : addresses) {
+        SessionOptions own = options;
+        own.address = address;
+        if (options.sim) own.simSetup.reader.address = address;
+        sessions.emplace_back(new Session(std::move(own)));
+    }
+    if (sessions.empty()) return sessions;
+    std::shared_ptr<platform::Platform> platform;
+    std::shared_ptr<void> owner;
     if (options.sim) {
         auto simPlatform = std::make_shared<sim::SimPlatform>(sim::Clock::realTime);
         simPlatform->setMicroAppImage(options.simSetup.microAppImage);
         if (options.simSetup.nearbyDevices) sim::addNearbyPeripherals(*simPlatform);
-        session->simReader_ =
-            sim::SimReader::attach(*simPlatform, options.simSetup.reader, options.simSetup.timing);
-        session->platform_ = simPlatform;
-        session->shutdown_ = [simPlatform] { simPlatform->shutdown(); };
+        for (auto& session : sessions) {
+            session->simReader_ = sim::SimReader::attach(
+                *simPlatform, session->options_.simSetup.reader, options.simSetup.timing);
+        }
+        platform = simPlatform;
+        owner = std::shared_ptr<void>(nullptr, [simPlatform](void*) { simPlatform->shutdown(); });
     } else {
         auto backend = openBluetoothBackend(options.adapter, options.microAppImage, error);
-        if (!backend) return nullptr;
-        session->platform_ = std::move(backend->platform);
-        session->shutdown_ = std::move(backend->shutdown);
+        if (!backend) return {};
+        platform = std::move(backend->platform);
+        auto stop = std::move(backend->shutdown);
+        owner = std::shared_ptr<void>(nullptr, [stop](void*) {
+            if (stop) stop();
+        });
+        for (auto& session : sessions) session->ownerStops_ = static_cast<bool>(stop);
     }
-    session->linkPlatform_ = std::make_shared<LinkPlatform>(session->platform_);
-    session->reader_ = detail::ReaderInterfaceFactory::make(session->linkPlatform_);
-    session->reader_->setDelegate(session->delegate_);
-    return session;
+    for (auto& session : sessions) {
+        session->ownerStops_ = session->ownerStops_ || options.sim;
+        if (!session->attach(platform, owner, error)) return {};
+    }
+    return sessions;
+}
+
+bool Session::attach(std::shared_ptr<platform::Platform> platform, std::shared_ptr<void> owner,
+                     std::string& error) {
+    platform_ = std::move(platform);
+    platformOwner_ = std::move(owner);
+    std::shared_ptr<platform::Platform> seen = platform_;
+    if (!options_.recordPath.empty()) {
+        seen = record::recordToFile(platform_, options_.recordPath, &error);
+        if (!seen) return false;
+    }
+    linkPlatform_ = std::make_shared<LinkPlatform>(seen);
+    reader_ = ReaderInterface::create(linkPlatform_);
+    reader_->setReaderAddress(options_.address);
+    reader_->setDelegate(delegate_);
+    return true;
 }
 
 std::string Session::readerName() const {
@@ -217,8 +261,9 @@ void Session::close(const Observer& observe) {
         }
     }
     reader_->setDelegate(nullptr);
-    // The platform's threads stop before the link goes, so no callback runs into it.
-    if (shutdown_) shutdown_();
+    // The platform's threads stop before the link goes, so no callback runs into it (once
+    // the last session of the platform lets go of it).
+    platformOwner_.reset();
     auto released = linkPlatform_->released();
     reader_.reset();
     simReader_.reset();
@@ -228,7 +273,7 @@ void Session::close(const Observer& observe) {
     // backend's threads have finished with them before the platform goes, here, and before
     // the process ends.
     const auto limit = std::chrono::duration<double>(kTeardownWait);
-    if (released.wait_for(limit) == std::future_status::ready && !shutdown_) {
+    if (released.wait_for(limit) == std::future_status::ready && !ownerStops_) {
         auto drained = std::make_shared<std::promise<void>>();
         auto done = drained->get_future();
         platform_->linkQueue().post([drained] { drained->set_value(); });

@@ -6,6 +6,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "Events.hpp"
 #include "orvex/ReaderInterface.hpp"
@@ -35,6 +36,11 @@ struct SessionOptions {
     std::string adapter;
     // A micro-app image file for a real reader (the simulated one has `simSetup`).
     std::optional<std::string> microAppImage;
+    // The reader's address (empty: the first reader whose name holds a reader name
+    // fragment). With `sim`, the simulated reader gets this address.
+    std::string address;
+    // Records the session as a replay script to this file (empty: no recording).
+    std::string recordPath;
     SimSetup simSetup;
     // Longest wait, in seconds, for each thing awaited (a connection, a reading, a write).
     double timeout = 30.0;
@@ -56,6 +62,12 @@ public:
     // Builds the platform and the link. Nothing, with a one-line reason in `error`, when
     // the backend cannot be used.
     static std::unique_ptr<Session> open(const SessionOptions& options, std::string& error);
+    // One session per address, each with a link of its own bound to that address, all on
+    // one platform (with `sim`: one simulated reader per address). Empty, with a one-line
+    // reason in `error`, when the backend cannot be used.
+    static std::vector<std::unique_ptr<Session>> openSeveral(
+        const SessionOptions& options, const std::vector<std::string>& addresses,
+        std::string& error);
     ~Session();
     Session(const Session&) = delete;
     Session& operator=(const Session&) = delete;
@@ -66,6 +78,8 @@ public:
     double timeout() const { return options_.timeout; }
     // The name looked for (the simulated reader's), or empty for a real reader.
     std::string readerName() const;
+    // The address the link is bound to (empty: none).
+    const std::string& address() const { return options_.address; }
 
     // Waits up to `seconds` for an event that `match` accepts. Other events go to `observe`;
     // an event that ends the link (disconnection, failed connection, adapter error) ends
@@ -93,6 +107,10 @@ private:
     class LinkPlatform;
 
     explicit Session(SessionOptions options);
+    // Makes the link on `platform` (shared with the other sessions of `owner`).
+    // False, with a one-line reason in `error`, when the recording cannot be made.
+    bool attach(std::shared_ptr<platform::Platform> platform, std::shared_ptr<void> owner,
+                std::string& error);
     // Records what an event says about the link.
     void track(const Event& event);
 
@@ -101,9 +119,12 @@ private:
     std::shared_ptr<EventDelegate> delegate_;
     std::shared_ptr<platform::Platform> platform_;
     std::shared_ptr<LinkPlatform> linkPlatform_;
-    std::function<void()> shutdown_;
+    // Shared by the sessions of one platform: the last one to let go stops the platform's
+    // threads (when the platform needs telling).
+    std::shared_ptr<void> platformOwner_;
+    bool ownerStops_ = false;
     std::shared_ptr<sim::SimReader> simReader_;
-    std::unique_ptr<ReaderInterface> reader_;
+    std::shared_ptr<ReaderInterface> reader_;
     bool connecting_ = false;
     bool connected_ = false;
     bool closed_ = false;

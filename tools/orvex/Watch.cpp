@@ -4,9 +4,11 @@
 
 #include "Watch.hpp"
 
+#include <chrono>
 #include <ctime>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include <fmt/format.h>
 #include <nlohmann/json.hpp>
@@ -34,9 +36,23 @@ std::string clockTime() {
     return text;
 }
 
+// "2026-12-10T13:45:07.123Z": the UTC time of a JSON line.
+std::string isoTime() {
+    using namespace std::chrono;
+    const auto now = system_clock::now();
+    const std::time_t seconds = system_clock::to_time_t(now);
+    const auto millis = duration_cast<milliseconds>(now.time_since_epoch()).count() % 1000;
+    std::tm utc{};
+    gmtime_r(&seconds, &utc);
+    char text[32];
+    std::strftime(text, sizeof text, "%Y-%m-%dT%H:%M:%S", &utc);
+    return fmt::format("{}.{:03}Z", text, millis);
+}
+
 class Printer {
 public:
-    explicit Printer(bool json) : json_(json) {}
+    // `label`: the reader's address, put on every line when several readers are watched.
+    Printer(bool json, std::string label) : json_(json), label_(std::move(label)) {}
 
     void connected(const std::string& version) {
         emit({{"event", "connected"}, {"version", version}}, fmt::format("connected  {}", version));
@@ -89,18 +105,83 @@ private:
 
     void emit(const nlohmann::ordered_json& json, const std::string& text) {
         if (json_) {
-            fmt::print("{}\n", json.dump());
-        } else {
+            nlohmann::ordered_json line{{"time", isoTime()}};
+            if (!label_.empty()) line["reader"] = label_;
+            line.update(json);
+            fmt::print("{}\n", line.dump());
+        } else if (label_.empty()) {
             fmt::print("{}  {}\n", clockTime(), text);
+        } else {
+            fmt::print("{}  {}  {}\n", clockTime(), label_, text);
         }
         std::fflush(stdout);
     }
 
     bool json_;
+    std::string label_;
 };
 
+// Several readers at once: one link each on one platform, every line labelled.
+int watchSeveral(const WatchArgs& args) {
+    installInterruptHandlers();
+    std::string error;
+    auto sessions = Session::openSeveral(sessionOptions(args.reader), args.reader.addresses, error);
+    if (sessions.empty()) {
+        printError("watch", error);
+        return kExitUsage;
+    }
+    std::vector<Printer> printers;
+    for (const auto& session : sessions) printers.emplace_back(args.reader.json, session->address());
+    for (std::size_t i = 0; i < sessions.size(); ++i) {
+        std::string version;
+        Printer& printer = printers[i];
+        error = sessions[i]->connect([&](const Event& e) {
+            if (e.kind == Event::Kind::version) version = e.text;
+            if (e.kind == Event::Kind::battery) printer.connected(version);
+            if (e.kind == Event::Kind::battery || e.kind == Event::Kind::updateEnded) printer.event(e);
+        });
+        if (!error.empty()) {
+            return interruptRequested() ? 0
+                                        : failedStep("watch", sessions[i]->address() + ": " + error);
+        }
+        if (const auto& simReader = sessions[i]->simReader(); simReader && args.simExport) {
+            simReader->exportReadings();
+        }
+    }
+    const bool triggers = args.reader.sim && args.triggerEvery > 0;
+    auto nextTrigger = std::chrono::steady_clock::now();
+    bool textFormat = false;
+    for (;;) {
+        for (std::size_t i = 0; i < sessions.size(); ++i) {
+            const auto wait = sessions[i]->waitFor({}, 0.05 / static_cast<double>(sessions.size()),
+                                                   [&](const Event& e) { printers[i].event(e); });
+            if (wait.status == WaitStatus::interrupted || interruptRequested()) return 0;
+            if (wait.status == WaitStatus::linkLost) {
+                return failedStep("watch",
+                                  sessions[i]->address() + ": " + sessions[i]->explain(wait, "the reader"));
+            }
+        }
+        if (triggers && std::chrono::steady_clock::now() >= nextTrigger) {
+            nextTrigger += std::chrono::duration_cast<std::chrono::steady_clock::duration>(
+                std::chrono::duration<double>(args.triggerEvery));
+            for (auto& session : sessions) {
+                session->simReader()->triggerReading(textFormat ? sim::SimReadingFormat::text
+                                                                : sim::SimReadingFormat::packed);
+            }
+            textFormat = !textFormat;
+        }
+    }
+}
+
 int runWatch(const WatchArgs& args) {
-    Printer printer(args.reader.json);
+    if (args.reader.addresses.size() > 1) {
+        if (!args.reader.recordPath.empty()) {
+            printError("watch", "--record records one reader; give one --address at most");
+            return kExitUsage;
+        }
+        return watchSeveral(args);
+    }
+    Printer printer(args.reader.json, {});
     std::string version;
     int exitCode = 0;
     auto session = connectReader("watch", args.reader, exitCode, [&](const Event& e) {
@@ -140,7 +221,7 @@ void addWatchCommand(CLI::App& app, CommandContext& ctx) {
         "watch",
         "Print every reading, export record, scanning status and battery report until "
         "interrupted (Ctrl-C)");
-    auto* sim = addReaderOptions(*watch, args->reader, /*json=*/true);
+    auto* sim = addReaderOptions(*watch, args->reader, /*json=*/true, /*severalReaders=*/true);
     watch
         ->add_option("--sim-trigger-every", args->triggerEvery,
                      "Seconds between readings on the simulated reader's trigger (0: none)")
@@ -153,6 +234,12 @@ void addWatchCommand(CLI::App& app, CommandContext& ctx) {
                    "Have the simulated reader export its stored readings once connected")
         ->group("Simulated reader")
         ->needs(sim);
+    watch
+        ->add_option("--record", args->reader.recordPath,
+                     "Record the session to FILE as a replay script (what the reader and the "
+                     "adapter did, with the times), for `orvex replay FILE` or a bug report; "
+                     "one reader only")
+        ->type_name("FILE");
     watch->callback([args, &ctx] { ctx.exitCode = runWatch(*args); });
 }
 

@@ -12,6 +12,7 @@
 #include <nlohmann/json.hpp>
 
 #include "Commands.hpp"
+#include "Describe.hpp"
 #include "Hex.hpp"
 #include "model/Text.hpp"
 #include "orvex/Contact.hpp"
@@ -82,8 +83,8 @@ Decoded describe(const Bytes& m) {
             const auto contact = Contact::decode(record);
             Json out{{"kind", "contact"}, {"valid", contact != nullptr}};
             if (contact) {
-                out["phone"] = contact->phone;
-                out["name"] = contact->name;
+                out["phone"] = withoutPadding(contact->phone);
+                out["name"] = withoutPadding(contact->name);
             }
             return {out, {}};
         }

@@ -128,7 +128,6 @@ int runDemo(const DemoArgs& args) {
 
 void addDemoCommand(CLI::App& app, CommandContext& ctx) {
     auto args = std::make_shared<DemoArgs>();
-    args->knobs.delay = 0.03;
     auto* demo = app.add_subcommand(
         "demo",
         "Run a whole session with a simulated reader (no hardware needed): discovery, "
@@ -142,7 +141,7 @@ void addDemoCommand(CLI::App& app, CommandContext& ctx) {
     demo->add_option("--timeout", args->timeout, "Longest wait, in seconds, for each step")
         ->check(numberFrom(0.1, 3600))
         ->capture_default_str();
-    addSimKnobs(*demo, args->knobs, /*prefixed=*/false);
+    addSimKnobs(*demo, args->knobs);
     demo->callback([args, &ctx] { ctx.exitCode = runDemo(*args); });
 }
 

@@ -81,7 +81,7 @@ void addFakeBluezCommand(CLI::App& app, CommandContext& ctx) {
         "fake-bluez",
         "Serve the simulated reader as org.bluez on the bus named by DBUS_SYSTEM_BUS_ADDRESS "
         "(for trying the BlueZ backend without hardware)");
-    addSimKnobs(*command, args->knobs, false);
+    addSimKnobs(*command, args->knobs);
     command->add_option("--service", args->service, "GATT layout of the reader: uart or serial16")
         ->check(CLI::IsMember({"uart", "serial16"}))
         ->capture_default_str();

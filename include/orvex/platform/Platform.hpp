@@ -6,6 +6,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "orvex/platform/Uuid.hpp"
@@ -107,6 +108,14 @@ public:
     virtual ~Peripheral() = default;
     /// The advertised name, absent when the peripheral has none.
     virtual std::optional<std::string> name() const = 0;
+    /// A stable identifier of the peripheral, the same on every sighting and connection:
+    /// its Bluetooth address ("AA:BB:CC:DD:EE:FF") on BlueZ, a made-up address on the
+    /// simulator. Empty when the backend has none; such a peripheral is never picked by a
+    /// link restricted to an address (ReaderInterface::setReaderAddress()).
+    virtual std::string identifier() const { return {}; }
+    /// The signal strength of the latest sighting, in dBm; absent when the backend does
+    /// not know it.
+    virtual std::optional<int> rssi() const { return std::nullopt; }
     /// Where discovery results and notifications go (held weakly).
     /// @param delegate the receiver.
     virtual void setDelegate(std::weak_ptr<PeripheralDelegate> delegate) = 0;
@@ -228,6 +237,17 @@ public:
 
     /// The micro-app image that the integrator supplied, or nothing. Never made up.
     virtual std::optional<Bytes> microAppImage() = 0;
+
+    /// Told of each operation a host asks of a link on this platform, on linkQueue(), at
+    /// the moment the link takes it up: `operation` is the ReaderInterface function's name
+    /// ("connectToReader", "writeContact", "setReaderAddress", ...) and `arguments` its
+    /// text arguments in order. For recorders (orvex/record/Recorder.hpp); the default does
+    /// nothing. A platform that forwards to another should forward this too.
+    virtual void hostOperation(std::string_view operation,
+                               const std::vector<std::string>& arguments) {
+        (void)operation;
+        (void)arguments;
+    }
 };
 
 }  // namespace orvex::platform

@@ -245,15 +245,23 @@ public:
 
     /// A script-driven peripheral with this advertised name (or none). It answers nothing on
     /// its own. With `advertises`, a scanning central discovers it by itself.
+    ///
+    /// `address` is the peripheral's identifier() ("AA:BB:CC:DD:EE:FF" form). When empty, one
+    /// is made up from the name: the same name gives the same address on every run, and a
+    /// peripheral whose made-up address is taken on this platform gets the next free one.
     std::shared_ptr<platform::Peripheral> addPeripheral(std::optional<std::string> name,
-                                                        bool advertises = false);
+                                                        bool advertises = false,
+                                                        std::string address = {});
     /// A peripheral whose far side is `device`. It advertises (see SimDeviceContext), and
     /// answers connect and GATT discovery from `layout` after the delays of `timing`. After
-    /// a cancelled connection it reports the disconnection, as a real stack does.
+    /// a cancelled connection it reports the disconnection, as a real stack does. `address`
+    /// as for addPeripheral(). Several device-backed peripherals may live on one platform,
+    /// each connected to by its own central manager.
     std::shared_ptr<platform::Peripheral> addDevicePeripheral(std::optional<std::string> name,
                                                               GattLayout layout,
                                                               std::shared_ptr<SimDevice> device,
-                                                              DeviceTiming timing = {});
+                                                              DeviceTiming timing = {},
+                                                              std::string address = {});
 
     /// Every scanning central manager discovers `peripheral` (once per scan); nothing
     /// happens while none is scanning.

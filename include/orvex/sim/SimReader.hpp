@@ -85,6 +85,11 @@ struct SimFaults {
 struct SimReaderConfig {
     /// The advertised name; the link connects to a name holding a reader name fragment.
     std::string name = "KX-BT4 SIM";
+    /// The reader's identifier on the platform ("AA:BB:CC:DD:EE:FF" form), which a link can
+    /// be restricted to (ReaderInterface::setReaderAddress()). Empty: made up from `name`,
+    /// stable from run to run (see SimPlatform::addPeripheral()). Give each reader its own
+    /// address when several share a name.
+    std::string address;
     /// The GATT layout offered.
     SimService service = SimService::uart;
     /// The version text answered (the link shortens "KESTRALON KX100 MOBILE" to "KX100-M").
@@ -139,7 +144,8 @@ public:
     SimReader& operator=(const SimReader&) = delete;
 
     /// Creates a reader and adds it to `platform` as an advertising peripheral named
-    /// `config.name` with the GATT layout of `config.service`.
+    /// `config.name`, with the address `config.address` and the GATT layout of
+    /// `config.service`. Several readers may be attached to one platform.
     static std::shared_ptr<SimReader> attach(SimPlatform& platform, SimReaderConfig config = {},
                                              DeviceTiming timing = {});
 

@@ -4,6 +4,7 @@
 #include <algorithm>
 
 #include "reader/Commands.hpp"
+#include "reader/Logging.hpp"
 
 namespace orvex::detail::bluez {
 
@@ -24,6 +25,25 @@ bool isAccessDenied(const std::string& errorName) {
 std::optional<std::string> Device::name() const {
     std::lock_guard lock(mutex_);
     return name_;
+}
+
+std::string Device::identifier() const {
+    // BlueZ names a device object after its address; the path never changes.
+    const auto slash = path_.rfind('/');
+    std::string address = path_.substr(slash == std::string::npos ? 0 : slash + 1);
+    if (address.rfind("dev_", 0) == 0) address.erase(0, 4);
+    std::replace(address.begin(), address.end(), '_', ':');
+    return address;
+}
+
+std::optional<int> Device::rssi() const {
+    std::lock_guard lock(mutex_);
+    return rssi_;
+}
+
+void Device::setRssi(std::optional<int> rssi) {
+    std::lock_guard lock(mutex_);
+    rssi_ = rssi;
 }
 
 void Device::setName(std::optional<std::string> name) {
@@ -145,11 +165,16 @@ void Central::call(const std::string& path, const std::string& interface, const 
                    std::chrono::milliseconds timeout,
                    std::function<void(Central&, const CallError*)> done) {
     auto* queue = queue_.get();
-    auto handler = [queue, weak = weak_from_this(), done = std::move(done)](
-                       sdbus::MethodReply*, const CallError* error) {
+    auto handler = [queue, weak = weak_from_this(), done = std::move(done), path, interface,
+                    method](sdbus::MethodReply*, const CallError* error) {
         std::optional<CallError> err;
         if (error) err = *error;
-        queue->post([weak, done, err] {
+        queue->post([weak, done, err, path, interface, method] {
+            // Logged on the link queue, where no lock of the backend is held.
+            if (err) {
+                log(LogLevel::error, "BlueZ {}.{} on {} failed: {}: {}", interface, method, path,
+                    err->name, err->message);
+            }
             if (auto self = weak.lock()) {
                 if (done) done(*self, err ? &*err : nullptr);
             }
@@ -373,6 +398,16 @@ std::optional<std::string> Central::deviceName(const std::string& path) const {
     return name;
 }
 
+std::optional<int> Central::deviceRssi(const std::string& path) const {
+    auto object = tree_.find(path);
+    if (object == tree_.end()) return std::nullopt;
+    auto device = object->second.find(DEVICE);
+    if (device == object->second.end()) return std::nullopt;
+    auto rssi = getInt(device->second, "RSSI");
+    if (!rssi) return std::nullopt;
+    return static_cast<int>(*rssi);
+}
+
 std::shared_ptr<Device> Central::deviceFor(const std::string& path) {
     auto& device = devices_[path];
     if (!device) device = std::make_shared<Device>(weak_from_this(), path);
@@ -395,6 +430,7 @@ void Central::heard(const std::string& path, bool sighting) {
     }
     auto device = deviceFor(path);
     device->setName(name);
+    device->setRssi(deviceRssi(path));
     if (auto d = delegate()) d->didDiscover(device);
 }
 

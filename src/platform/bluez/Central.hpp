@@ -51,6 +51,10 @@ public:
         : central_(std::move(central)), path_(std::move(path)) {}
 
     std::optional<std::string> name() const override;
+    // The Bluetooth address, read from the object path (".../dev_AA_BB_CC_DD_EE_FF").
+    std::string identifier() const override;
+    std::optional<int> rssi() const override;
+    void setRssi(std::optional<int> rssi);
     void setDelegate(std::weak_ptr<platform::PeripheralDelegate> delegate) override;
     void discoverServices(const std::vector<platform::Uuid>& services) override;
     void discoverCharacteristics(const std::vector<platform::Uuid>& characteristics,
@@ -96,6 +100,7 @@ private:
     std::string path_;
     mutable std::mutex mutex_;
     std::optional<std::string> name_;
+    std::optional<int> rssi_;
     std::weak_ptr<platform::PeripheralDelegate> delegate_;
 };
 
@@ -151,6 +156,7 @@ private:
     void heardBeforeScan();
     std::shared_ptr<Device> deviceFor(const std::string& path);
     std::optional<std::string> deviceName(const std::string& path) const;
+    std::optional<int> deviceRssi(const std::string& path) const;
     void dropAll();
     std::shared_ptr<platform::CentralManagerDelegate> delegate() const { return delegate_.lock(); }
     void call(const std::string& path, const std::string& interface, const std::string& method,

@@ -1,4 +1,5 @@
 // SPDX-License-Identifier: Apache-2.0
+#include <cstdio>
 #include <utility>
 
 #include "platform/sim/SimCore.hpp"
@@ -31,6 +32,33 @@ std::vector<std::shared_ptr<SimCentral>> SimCore::liveCentrals() {
 std::shared_ptr<SimPeripheral> SimCore::currentPeripheral() const {
     std::lock_guard lock(m);
     return lastConnected;
+}
+
+std::string SimCore::addressLocked(const std::string& wanted,
+                                   const std::optional<std::string>& name) const {
+    if (!wanted.empty()) return wanted;
+    // FNV-1a of the name: the same name gives the same address on every run. The first
+    // byte 02 marks a locally administered address, so it cannot be a real vendor's.
+    std::uint64_t hash = 1469598103934665603ULL;
+    for (unsigned char c : name.value_or("")) {
+        hash ^= c;
+        hash *= 1099511628211ULL;
+    }
+    const auto taken = [this](const std::string& address) {
+        for (const auto& p : peripherals) {
+            if (p->identifier() == address) return true;
+        }
+        return false;
+    };
+    for (;; ++hash) {
+        char text[18];
+        std::snprintf(text, sizeof text, "02:%02X:%02X:%02X:%02X:%02X",
+                      static_cast<unsigned>(hash >> 32 & 0xFF),
+                      static_cast<unsigned>(hash >> 24 & 0xFF),
+                      static_cast<unsigned>(hash >> 16 & 0xFF),
+                      static_cast<unsigned>(hash >> 8 & 0xFF), static_cast<unsigned>(hash & 0xFF));
+        if (!taken(text)) return text;
+    }
 }
 
 void SimCore::reportAdapterState(ManagerState state) {

@@ -71,6 +71,9 @@ public:
     std::vector<std::shared_ptr<SimCentral>> liveCentrals();
     // The peripheral of the last connect().
     std::shared_ptr<SimPeripheral> currentPeripheral() const;
+    // `wanted`, or when empty an address made up from `name` that no peripheral has yet
+    // (under m).
+    std::string addressLocked(const std::string& wanted, const std::optional<std::string>& name) const;
 
     void shutdown();
 
@@ -129,15 +132,20 @@ public:
     enum class Connection { disconnected, connecting, connected };
 
     SimPeripheral(std::weak_ptr<SimCore> core, std::optional<std::string> name, bool advertises,
-                  std::shared_ptr<SimDevice> device, GattLayout layout, DeviceTiming timing)
+                  std::shared_ptr<SimDevice> device, GattLayout layout, DeviceTiming timing,
+                  std::string address)
         : device(std::move(device)),
           layout(std::move(layout)),
           timing(timing),
           advertising(advertises),
           core_(std::move(core)),
-          name_(std::move(name)) {}
+          name_(std::move(name)),
+          address_(std::move(address)) {}
 
     std::optional<std::string> name() const override { return name_; }
+    std::string identifier() const override { return address_; }
+    // A made-up signal strength from -45 to -84 dBm, the same for the same address.
+    std::optional<int> rssi() const override;
     void setDelegate(std::weak_ptr<platform::PeripheralDelegate> delegate) override;
     void discoverServices(const std::vector<Uuid>& services) override;
     void discoverCharacteristics(const std::vector<Uuid>& characteristics,
@@ -187,6 +195,7 @@ private:
     mutable std::mutex delegateMutex_;
     std::weak_ptr<platform::PeripheralDelegate> delegate_;
     const std::optional<std::string> name_;
+    const std::string address_;
     std::vector<std::shared_ptr<SimGattService>> services_;
     std::vector<std::shared_ptr<SimGattCharacteristic>> characteristics_;
 };

@@ -51,6 +51,12 @@ std::shared_ptr<SimGattCharacteristic> SimPeripheral::anyCharacteristicLocked(co
     return characteristicLocked(Uuid{}, uuid);
 }
 
+std::optional<int> SimPeripheral::rssi() const {
+    unsigned sum = 0;
+    for (unsigned char c : address_) sum = sum * 31 + c;
+    return -45 - static_cast<int>(sum % 40);
+}
+
 std::shared_ptr<platform::PeripheralDelegate> SimPeripheral::delegate() const {
     std::lock_guard lock(delegateMutex_);
     return delegate_.lock();

@@ -137,20 +137,27 @@ ManagerState SimPlatform::adapterState() const {
 }
 
 std::shared_ptr<platform::Peripheral> SimPlatform::addPeripheral(std::optional<std::string> name,
-                                                                 bool advertises) {
-    auto p = std::make_shared<SimPeripheral>(core_, std::move(name), advertises, nullptr,
-                                             GattLayout{}, DeviceTiming{});
+                                                                 bool advertises,
+                                                                 std::string address) {
     std::lock_guard lock(core_->m);
+    address = core_->addressLocked(address, name);
+    auto p = std::make_shared<SimPeripheral>(core_, std::move(name), advertises, nullptr,
+                                             GattLayout{}, DeviceTiming{}, std::move(address));
     core_->peripherals.push_back(p);
     return p;
 }
 
 std::shared_ptr<platform::Peripheral> SimPlatform::addDevicePeripheral(
     std::optional<std::string> name, GattLayout layout, std::shared_ptr<SimDevice> device,
-    DeviceTiming timing) {
-    if (!device) return addPeripheral(std::move(name));
-    auto p = std::make_shared<SimPeripheral>(core_, std::move(name), true, device,
-                                             std::move(layout), timing);
+    DeviceTiming timing, std::string address) {
+    if (!device) return addPeripheral(std::move(name), false, std::move(address));
+    std::shared_ptr<SimPeripheral> p;
+    {
+        std::lock_guard lock(core_->m);
+        address = core_->addressLocked(address, name);
+        p = std::make_shared<SimPeripheral>(core_, std::move(name), true, device,
+                                            std::move(layout), timing, std::move(address));
+    }
     device->attached(std::make_shared<DeviceContext>(core_, p));
     {
         std::lock_guard lock(core_->m);

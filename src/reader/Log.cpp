@@ -1,0 +1,110 @@
+// SPDX-License-Identifier: Apache-2.0
+#include "orvex/Log.hpp"
+
+#include <atomic>
+#include <memory>
+#include <mutex>
+
+#include "reader/Logging.hpp"
+
+namespace orvex {
+
+namespace {
+
+struct Installed {
+    std::mutex mutex;
+    std::shared_ptr<const LogHandler> handler;
+    // -1: silent. Read without the lock, so that a silent library costs one load.
+    std::atomic<int> level{-1};
+};
+
+Installed& installed() {
+    static Installed instance;
+    return instance;
+}
+
+}  // namespace
+
+void setLogHandler(LogLevel level, LogHandler handler) {
+    auto& in = installed();
+    std::shared_ptr<const LogHandler> previous;
+    {
+        std::lock_guard lock(in.mutex);
+        previous = std::move(in.handler);
+        const bool silent = !handler;
+        if (!silent) in.handler = std::make_shared<const LogHandler>(std::move(handler));
+        in.level.store(silent ? -1 : static_cast<int>(level));
+    }
+    // `previous` goes here, outside the lock: whatever it captured may call back in.
+}
+
+std::string_view to_string(LogLevel level) {
+    switch (level) {
+        case LogLevel::error:
+            return "error";
+        case LogLevel::info:
+            return "info";
+        case LogLevel::debug:
+            return "debug";
+        case LogLevel::trace:
+            return "trace";
+    }
+    return "unknown";
+}
+
+namespace detail {
+
+bool logs(LogLevel level) {
+    return static_cast<int>(level) <= installed().level.load(std::memory_order_relaxed);
+}
+
+void logText(LogLevel level, std::string_view message) {
+    if (!logs(level)) return;
+    auto& in = installed();
+    std::shared_ptr<const LogHandler> handler;
+    {
+        std::lock_guard lock(in.mutex);
+        handler = in.handler;
+    }
+    if (!handler) return;
+    try {
+        (*handler)(level, message);
+    } catch (...) {
+        // A handler that throws cannot be told about it; the library goes on.
+    }
+}
+
+std::string hex(const std::vector<std::uint8_t>& bytes) {
+    static constexpr char digits[] = "0123456789ABCDEF";
+    std::string text;
+    text.reserve(bytes.size() * 3);
+    for (auto b : bytes) {
+        if (!text.empty()) text += ' ';
+        text += digits[b >> 4];
+        text += digits[b & 0x0F];
+    }
+    return text;
+}
+
+std::string describe(const platform::Peripheral& peripheral) {
+    const auto name = peripheral.name();
+    const auto id = peripheral.identifier();
+    std::string text = name ? *name : std::string("(unnamed)");
+    if (!id.empty()) text += " [" + id + "]";
+    return text;
+}
+
+void traceWrite(const platform::Peripheral& peripheral, const std::vector<std::uint8_t>& bytes) {
+    if (!logs(LogLevel::trace)) return;
+    logText(LogLevel::trace, "write to " + describe(peripheral) + ": " + hex(bytes));
+}
+
+void traceNotification(const platform::Peripheral& peripheral,
+                       const std::vector<std::uint8_t>& bytes) {
+    if (!logs(LogLevel::trace)) return;
+    logText(LogLevel::trace, "notification from " + describe(peripheral) + ": " + hex(bytes));
+}
+
+}  // namespace detail
+
+}  // namespace orvex
