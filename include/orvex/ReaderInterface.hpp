@@ -31,7 +31,8 @@ struct ReaderInterfaceFactory;
 /// keeps the connection alive, delivers tag readings with the owner contact stored on
 /// FDX-B tags, writes contacts, and keeps the reader's micro app current.
 ///
-/// A process has one link, reader(). The host sets its delegate, calls
+/// Most hosts use the process-wide link, reader(); create() makes further, independent
+/// links (one per reader). The host sets its delegate, calls
 /// initializeBluetooth(), waits for ReaderInterfaceDelegate::btReader() and calls
 /// connectToReader(); see @ref index "the main page" for a whole session.
 ///
@@ -95,9 +96,9 @@ public:
     /// Stops the link's timers and lets a connected reader go (or stops a search under
     /// way). The process-wide link is destroyed only at the end of the process.
     ~ReaderInterface();
-    /// Not copyable: there is one link.
+    /// Not copyable: a link is shared through its handle.
     ReaderInterface(const ReaderInterface&) = delete;
-    /// Not copyable: there is one link.
+    /// Not copyable: a link is shared through its handle.
     ReaderInterface& operator=(const ReaderInterface&) = delete;
 
     /// The delegate set with setDelegate(); empty before.
