@@ -4,6 +4,7 @@
 
 #include <string>
 
+#include "reader/ContactUpdater.hpp"
 #include "reader/Link.hpp"
 
 namespace orvex::detail {
@@ -69,8 +70,7 @@ void Link::centralManagerDidUpdateState(platform::ManagerState managerState) {
 // The adapter left the powered-on state under an established link. Timers and the
 // peripheral are kept, as the platform reports the end of the connection separately.
 void Link::lostLinkReport() {
-    // An interrupted upload is reported before the disconnection that ended it.
-    endInterruptedUpload();
+    endOutstandingExchanges();
     isConnected_.store(false);
     state = State::idle;
     report([](auto& d) { d.readerDisconnected(OrvexDisconnectionCause::bluetoothStatusChanged); });
@@ -82,10 +82,30 @@ void Link::doConnectToReader() {
         return;
     }
     report([](auto& d) { d.connecting(); });
+    if (isConnected_.load()) {
+        // The reader is already there: the attempt ends at once, the live link untouched.
+        report([](auto& d) { d.readerConnected(); });
+        return;
+    }
+    attemptOpen = true;
     if (btCentralManager) btCentralManager->scanForPeripherals();
     syncScanning();
-    // An earlier connection timer that is still armed keeps running.
+    // One attempt, one timer: an earlier one must not end the attempt before its time.
+    stopTimer(connectionTimer, true);
     connectionTimer = schedule(CONNECTION_TIMEOUT, false, &Link::connectionTimeout);
+}
+
+void Link::failConnection(OrvexConnectionError error) {
+    if (!attemptOpen) return;
+    attemptOpen = false;
+    stopTimer(connectionTimer, true);
+    report([error](auto& d) { d.connectionFailed(error); });
+}
+
+void Link::abandonReaderConnection() {
+    readerCharacteristic.reset();
+    readerUartReadCharacteristic.reset();
+    cancelReaderConnection();
 }
 
 void Link::didDiscover(const std::shared_ptr<platform::Peripheral>& peripheral) {
@@ -110,18 +130,15 @@ void Link::didConnect(const std::shared_ptr<platform::Peripheral>& peripheral) {
 void Link::didFailToConnect(const std::shared_ptr<platform::Peripheral>&) {
     // readerPeripheral keeps the refused peripheral.
     isConnected_.store(false);
-    stopTimer(connectionTimer, false);
-    report([](auto& d) { d.connectionFailed(OrvexConnectionError::connectionRefused); });
+    failConnection(OrvexConnectionError::connectionRefused);
 }
 
 void Link::didDiscoverServices(const std::shared_ptr<platform::Peripheral>& peripheral,
                                const std::optional<platform::ServiceList>& services, bool error) {
     if (!services || error) {
         if (btCentralManager) btCentralManager->cancelPeripheralConnection(peripheral);
-        const auto reason = !services ? OrvexConnectionError::bluetoothServicesUnavailable
-                                      : OrvexConnectionError::bluetoothServicesDiscoveryFailed;
-        report([reason](auto& d) { d.connectionFailed(reason); });
-        stopTimer(connectionTimer, false);
+        failConnection(!services ? OrvexConnectionError::bluetoothServicesUnavailable
+                                 : OrvexConnectionError::bluetoothServicesDiscoveryFailed);
         return;
     }
     report([](auto& d) { d.bleDetected("", ""); });
@@ -139,11 +156,9 @@ void Link::didDiscoverCharacteristics(
     const std::optional<platform::CharacteristicList>& characteristics, bool error) {
     if (!characteristics || error) {
         if (btCentralManager) btCentralManager->cancelPeripheralConnection(peripheral);
-        const auto reason = !characteristics
-                                ? OrvexConnectionError::bluetoothCharacteristicUnavailable
-                                : OrvexConnectionError::bluetoothCharacteristicDiscoveryFailed;
-        report([reason](auto& d) { d.connectionFailed(reason); });
-        stopTimer(connectionTimer, false);
+        failConnection(!characteristics
+                           ? OrvexConnectionError::bluetoothCharacteristicUnavailable
+                           : OrvexConnectionError::bluetoothCharacteristicDiscoveryFailed);
         return;
     }
     report([](auto& d) { d.bleDetected("", ""); });
@@ -175,8 +190,8 @@ void Link::didDiscoverCharacteristics(
             return;
         }
     }
-    // No usable pair in this service: let the peripheral go. The connection timer keeps
-    // running and the disconnection that follows is reported as usual.
+    // No usable pair in this service: let the peripheral go. The disconnection that follows
+    // is the attempt's outcome.
     if (btCentralManager) btCentralManager->cancelPeripheralConnection(peripheral);
     readerPeripheral.reset();
 }
@@ -195,12 +210,14 @@ void Link::connectionTimeout() {
         btCentralManager->stopScan();
         syncScanning();
     }
+    // A link that has completed its handshake is never the timer's to end.
+    if (isConnected_.load()) return;
     if (readerPeripheral) {
         // The disconnection callback reports the outcome.
-        cancelReaderConnection();
+        abandonReaderConnection();
         return;
     }
-    report([](auto& d) { d.connectionFailed(OrvexConnectionError::connectionTimeout); });
+    failConnection(OrvexConnectionError::connectionTimeout);
     isConnected_.store(false);
     state = State::idle;
 }
@@ -217,14 +234,13 @@ void Link::didDisconnect(const std::shared_ptr<platform::Peripheral>&) {
     silentTicks = 0;
     readerPeripheral.reset();
     readerCharacteristic.reset();
-    // An interrupted upload is reported before the disconnection that ended it.
-    endInterruptedUpload();
+    endOutstandingExchanges();
     if (isConnected_.load()) {
         isConnected_.store(false);
         report(
             [](auto& d) { d.readerDisconnected(OrvexDisconnectionCause::connectionInterrupted); });
     } else {
-        report([](auto& d) { d.connectionFailed(OrvexConnectionError::connectionOutOfState); });
+        failConnection(OrvexConnectionError::connectionOutOfState);
     }
     readBuffer.clear();
     state = State::idle;
@@ -241,6 +257,12 @@ void Link::doDisconnectFromReader() {
 
 // An upload cannot outlive its connection: it is reported as failed and dropped, so the
 // next connection starts with a fresh micro-app check.
+void Link::endOutstandingExchanges() {
+    endInterruptedUpload();
+    endInterruptedScan();
+    if (auto updater = contactUpdater) updater->connectionLost();
+}
+
 void Link::endInterruptedUpload() {
     if (!readerUpdater) return;
     endUpload(OrvexDeviceUpdateStatus::failed);

@@ -100,6 +100,15 @@ private:
     void lostLinkReport();
     void characteristicsReady();
     void cancelReaderConnection();
+    // Reports the one failure of the connection attempt under way; nothing once the attempt
+    // has had its outcome.
+    void failConnection(OrvexConnectionError error);
+    // Cancels a connection whose attempt has failed; what the reader still sends before the
+    // connection goes down is not read.
+    void abandonReaderConnection();
+    // Gives every exchange still waiting for the reader its outcome, before the loss of the
+    // connection is reported.
+    void endOutstandingExchanges();
     // Ends an upload that the loss of the connection interrupted (nothing without one).
     void endInterruptedUpload();
     void endUpload(OrvexDeviceUpdateStatus status);  // MicroApp.cpp; used on connection loss
@@ -108,6 +117,9 @@ private:
     void handshakeAnswer(const Bytes& value);
     void readData(const Bytes& data);
     void handleData();
+    // In the version and micro-app check exchanges, drops leading bytes that cannot start
+    // the awaited answer (a late ping answer, a stray code).
+    void dropBytesBeforeAwaitedAnswer();
     void statusMessage(const Bytes& data);
     // Appends to `readBuffer`; false (and an empty buffer) when that would pass
     // READ_BUFFER_CAP, so a message that never completes cannot grow it without bound.
@@ -126,6 +138,13 @@ private:
     // Scanning.cpp
     void doScan();
     void scanTimerBlock();
+    // The final report of a host scan that brought no reading.
+    void failScan();
+    // Ends a scan or contact read that the loss of the connection interrupted.
+    void endInterruptedScan();
+    // Whether a reading or an export may start now without cutting into another exchange.
+    bool mayStartReading() const;
+    bool mayStartExport() const;
     void scanRecordComplete();
     void exportRecordsComplete();
     ScanResult handleIncomingScan(const std::optional<Bytes>& data) const;
@@ -134,6 +153,8 @@ private:
     void readContact();
     void contactTimerBlock();
     void noContact();
+    // The final report of a reading: with the contact found, or without one.
+    void finishReading();
     void contactAnswerComplete();
     std::shared_ptr<Contact> handleContact();
     void doWriteContact(std::string name, std::string phone, std::string xpdrId,
@@ -168,6 +189,12 @@ private:
     long silentTicks = 0;
     bool heardFromReader = false;
     std::optional<ScanResult> currentScan;
+    // A connectToReader() has reported connecting() and not yet its outcome.
+    bool attemptOpen = false;
+    // A host scan waits for its reading or its failure.
+    bool scanPending = false;
+    // A reading has been reported with its contact pending and waits for its final report.
+    bool contactPending = false;
 
     std::shared_ptr<platform::Timer> connectionTimer;
     std::shared_ptr<platform::Timer> watchdogTimer;

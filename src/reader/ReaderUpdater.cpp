@@ -50,6 +50,7 @@ void ReaderUpdater::handleMessage(const Bytes& data, const Completion& completio
 
     switch (updateState) {
         case UpdateState::waitingForLock:
+            if (b != code::lockAck && b != code::negative) return;
             if (b == code::lockAck) {
                 updateState = UpdateState::sendNextSlice;
                 if (auto d = delegate.lock()) d->startUpdate(announcedSlices(microAppData.size()));
@@ -59,6 +60,7 @@ void ReaderUpdater::handleMessage(const Bytes& data, const Completion& completio
             }
             break;
         case UpdateState::sliceSent:
+            if (b != code::sliceAck && b != code::negative) return;
             if (b == code::sliceAck) {
                 if (auto d = delegate.lock()) d->updateStatus(sliceCounter);
                 ++sliceCounter;

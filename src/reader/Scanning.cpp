@@ -10,23 +10,68 @@
 namespace orvex::detail {
 
 void Link::doScan() {
-    if (state != State::idle && state != State::pingSent) {
+    if ((state != State::idle && state != State::pingSent) || scanPending || contactPending) {
         report([](auto& d) { d.scanFailed(); });
         return;
     }
     state = State::waitingForScan;
+    scanPending = true;
     // Armed before the command goes out, so that even the fastest answer can cancel it.
     stopTimer(scanTimer, true);
     scanTimer = schedule(SCAN_TIMEOUT, false, &Link::scanTimerBlock);
     writeData(SCAN_DATA);
 }
 
+// Whatever part of the answer has arrived, the scan ends here without a reading.
 void Link::scanTimerBlock() {
-    if (state == State::waitingForScan) {
-        state = State::idle;
-        report([](auto& d) { d.scanFailed(); });
-    }
     scanTimer.reset();
+    if (!scanPending) return;
+    if (state == State::waitingForScan || state == State::receivingScan ||
+        state == State::incomingScan) {
+        readBuffer.clear();
+        state = State::idle;
+    }
+    failScan();
+}
+
+void Link::failScan() {
+    scanPending = false;
+    stopTimer(scanTimer, true);
+    report([](auto& d) { d.scanFailed(); });
+}
+
+void Link::endInterruptedScan() {
+    if (contactPending) {
+        finishReading();
+    } else if (scanPending) {
+        failScan();
+    }
+}
+
+bool Link::mayStartReading() const {
+    switch (state) {
+        case State::idle:
+        case State::pingSent:
+        case State::waitingForBattery:
+        case State::waitingForScan:
+        case State::receivingScan:
+        case State::incomingScan:
+            return true;
+        default:
+            return false;
+    }
+}
+
+bool Link::mayStartExport() const {
+    switch (state) {
+        case State::idle:
+        case State::pingSent:
+        case State::waitingForBattery:
+        case State::receivingExport:
+            return !scanPending;
+        default:
+            return false;
+    }
 }
 
 ScanResult Link::handleIncomingScan(const std::optional<Bytes>& data) const {
@@ -43,6 +88,7 @@ void Link::scanRecordComplete() {
     }
     readBuffer.clear();
     stopTimer(scanTimer, true);
+    scanPending = false;
 
     const auto& scan = currentScan->scan;
     const bool fdxb = scan && scan->xpdr &&
@@ -50,6 +96,7 @@ void Link::scanRecordComplete() {
     if (fdxb) {
         // Only FDX-B tags carry an owner contact: report the reading, then ask for it.
         state = State::waitingForContact;
+        contactPending = true;
         readBuffer.clear();
         const ScanResult result = *currentScan;
         report([&](auto& d) { d.scanReceived(result, true); });
@@ -77,7 +124,8 @@ void Link::exportRecordsComplete() {
         const long number = exportRecordNumber(record);
         report([&](auto& d) { d.exportReceived(result, number); });
     }
-    if (readBuffer.empty()) state = State::idle;
+    // A tail that starts another kind of message is judged by its own first byte.
+    if (readBuffer.empty() || readBuffer.front() != code::exportRecord) state = State::idle;
 }
 
 }  // namespace orvex::detail
