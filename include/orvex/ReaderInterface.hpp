@@ -36,6 +36,12 @@ public:
     // once reader() has created it.
     static bool usePlatform(std::shared_ptr<platform::Platform> platform);
 
+    // Teardown: once the destructor returns, no delegate call starts any more. A delegate
+    // call already under way on another thread is waited for before the destructor
+    // returns, so a host may free what its delegate uses right after. Destroying the link
+    // from inside one of its own delegate calls does not wait for that call (it returns
+    // first); a delegate call must therefore not wait for a thread that is destroying the
+    // link. Outcomes still owed at that moment are not reported.
     ~ReaderInterface();
     ReaderInterface(const ReaderInterface&) = delete;
     ReaderInterface& operator=(const ReaderInterface&) = delete;
@@ -49,16 +55,25 @@ public:
     bool isScanning() const;
 
     void initializeBluetooth();
+    // Reports connecting(), then exactly one outcome for the attempt: readerConnected() or
+    // one connectionFailed(). Called while connected, it reports readerConnected() at once
+    // and leaves the live link as it is. A second call before the outcome joins the attempt
+    // under way and restarts its time limit.
     void connectToReader();
     void disconnectFromReader();
-    // Asks the reader for one tag reading; the outcome arrives through the delegate.
+    // Asks the reader for one tag reading. The outcome arrives through the delegate as
+    // exactly one final report: scanFailed(), or scanReceived() with contactPending false
+    // (after one with contactPending true when the tag's contact is being read). A lost
+    // connection gives that report before readerDisconnected().
     void scan();
     // Writes a contact (phone, and `name` as the e-mail text) to the tag `xpdrId`
     // ("999 000000012345" form). `completion` runs once on the main executor with the
-    // outcome. Without a connected reader nothing happens and the completion is not called.
-    // While one write is under way a second one is refused: its completion gets
-    // (false, protocolError) and the first write goes on undisturbed. A write asked for
-    // during a micro-app upload is refused the same way.
+    // outcome. A write is refused, its completion getting (false, protocolError), without a
+    // connected reader, while another write or a micro-app upload is under way, while a
+    // scan or its contact read still owes its final report, and while a message from the
+    // reader is half received; whatever was under way goes on undisturbed. A write in
+    // progress when the connection is lost ends at once with contactReadTimeout (the tag
+    // was not read yet) or writeOperationFailed (the contact was sent).
     void writeContact(std::string name, std::string phone, std::string xpdrId,
                       std::function<void(bool, OrvexContactStatus)> completion);
 

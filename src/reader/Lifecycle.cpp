@@ -243,6 +243,7 @@ void Link::didDisconnect(const std::shared_ptr<platform::Peripheral>&) {
         failConnection(OrvexConnectionError::connectionOutOfState);
     }
     readBuffer.clear();
+    lastExportRecord.clear();
     state = State::idle;
 }
 

@@ -2,11 +2,14 @@
 #pragma once
 
 #include <atomic>
+#include <condition_variable>
 #include <functional>
 #include <memory>
 #include <mutex>
 #include <optional>
 #include <string>
+#include <thread>
+#include <vector>
 
 #include "orvex/ReaderInterfaceDelegate.hpp"
 #include "orvex/ScanResult.hpp"
@@ -42,6 +45,10 @@ public:
     // Host side (any thread).
     std::shared_ptr<ReaderInterfaceDelegate> delegate() const;
     void setDelegate(std::shared_ptr<ReaderInterfaceDelegate> delegate);
+    // The host lets the link go: no delegate call starts from now on, and one already under
+    // way on another thread is waited for. Calls made by the calling thread itself (the
+    // host letting go from inside a delegate call) are not waited for.
+    void close();
     bool isConnected() const { return isConnected_.load(); }
     bool isReady() const { return isReady_.load(); }
     bool isScanning() const { return isScanning_.load(); }
@@ -76,11 +83,22 @@ public:
     std::size_t readBufferSize() const { return readBuffer.size(); }
 
 private:
-    // Calls `f(delegate)` when a delegate is set; never under a lock.
+    // Calls `f(delegate)` when a delegate is set and the host has not let the link go;
+    // never under a lock.
     template <class F>
     void report(F&& f) {
-        if (auto d = delegate()) f(*d);
+        auto d = enterDelegateCall();
+        if (!d) return;
+        struct Leave {
+            Link& link;
+            ~Leave() { link.leaveDelegateCall(); }
+        } leave{*this};
+        f(*d);
     }
+    std::shared_ptr<ReaderInterfaceDelegate> enterDelegateCall();
+    void leaveDelegateCall();
+    // Forwards an upload's progress reports to the delegate through report().
+    class ProgressRelay;
     // Posts `f` to the link queue. The block holds the link weakly: once the link is gone
     // it does nothing.
     void onQueue(std::function<void(Link&)> f);
@@ -169,6 +187,10 @@ private:
 
     mutable std::mutex delegateMutex_;
     std::shared_ptr<ReaderInterfaceDelegate> delegate_;
+    // Threads inside a delegate call (one entry per call), and whether the host has let go.
+    std::vector<std::thread::id> delegateCallers_;
+    std::condition_variable delegateCallsDone_;
+    bool closed_ = false;
     std::atomic<bool> isConnected_{false};
     std::atomic<bool> isReady_{false};
     std::atomic<bool> isScanning_{false};
@@ -195,6 +217,9 @@ private:
     bool scanPending = false;
     // A reading has been reported with its contact pending and waits for its final report.
     bool contactPending = false;
+    // The export record reported last, while no other message has come since: the same
+    // record again is a doubled notification, not another reading.
+    Bytes lastExportRecord;
 
     std::shared_ptr<platform::Timer> connectionTimer;
     std::shared_ptr<platform::Timer> watchdogTimer;
@@ -203,6 +228,7 @@ private:
 
     std::shared_ptr<ContactUpdater> contactUpdater;
     std::shared_ptr<ReaderUpdater> readerUpdater;
+    std::shared_ptr<ReaderInterfaceDelegate> progressRelay_;
     std::optional<std::string> microAppImagePath_;
 };
 

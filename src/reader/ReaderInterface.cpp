@@ -52,7 +52,9 @@ bool ReaderInterface::usePlatform(std::shared_ptr<platform::Platform> platform) 
 
 ReaderInterface::ReaderInterface(std::shared_ptr<detail::Link> link) : link_(std::move(link)) {}
 
-ReaderInterface::~ReaderInterface() = default;
+ReaderInterface::~ReaderInterface() {
+    link_->close();
+}
 
 std::shared_ptr<ReaderInterfaceDelegate> ReaderInterface::delegate() const {
     return link_->delegate();

@@ -117,6 +117,8 @@ void Link::exportRecordsComplete() {
         first = false;
         const Bytes record(readBuffer.begin(), readBuffer.begin() + EXPORT_RECORD_SIZE);
         readBuffer.erase(readBuffer.begin(), readBuffer.begin() + EXPORT_RECORD_SIZE);
+        if (record == lastExportRecord) continue;  // the same notification twice
+        lastExportRecord = record;
 
         constexpr std::size_t textOffset = EXPORT_RECORD_SIZE - TEXT_SCAN_SIZE;
         currentScan = handleIncomingScan(Bytes(record.begin() + textOffset, record.end()));
