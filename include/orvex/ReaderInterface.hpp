@@ -95,6 +95,13 @@ public:
 
     /// Stops the link's timers and lets a connected reader go (or stops a search under
     /// way). The process-wide link is destroyed only at the end of the process.
+    ///
+    /// Teardown: once the destructor returns, no delegate call starts any more. A delegate
+    /// call already under way on another thread is waited for before the destructor
+    /// returns, so a host may free what its delegate uses right after. Destroying the link
+    /// from inside one of its own delegate calls does not wait for that call (it returns
+    /// first); a delegate call must therefore not wait for a thread that is destroying the
+    /// link. Outcomes still owed at that moment are not reported.
     ~ReaderInterface();
     /// Not copyable: a link is shared through its handle.
     ReaderInterface(const ReaderInterface&) = delete;
@@ -129,14 +136,15 @@ public:
     void initializeBluetooth();
 
     /// Looks for a reader (an advertised name holding one of the reader name fragments,
-    /// such as `"KX-BT4"`), connects to the first one found and sets the link up.
+    /// such as `"KX-BT4"`, or the one chosen with setReaderAddress()/setReaderName()),
+    /// connects to the first one found and sets the link up.
     ///
-    /// Reports connecting(), then readerConnected() or connectionFailed(); a search that
-    /// finds nothing ends after 10 seconds. Before the adapter has ever reported powered on
-    /// it reports only btError(OrvexBluetoothError::notReady). Call it when no attempt is
-    /// under way and no reader is connected (at the start, or after connectionFailed() or
-    /// readerDisconnected()): a second call meanwhile starts a second search beside the
-    /// first, each with its own connection timer, and is not supported.
+    /// Reports connecting(), then exactly one outcome for the attempt: readerConnected() or
+    /// one connectionFailed(); a search that finds nothing ends after 10 seconds. Before the
+    /// adapter has ever reported powered on it reports only
+    /// btError(OrvexBluetoothError::notReady). Called while connected, it reports
+    /// readerConnected() at once and leaves the live link as it is. A second call before
+    /// the outcome joins the attempt under way and restarts its time limit.
     void connectToReader();
 
     /// Ends the connection to the reader; ReaderInterfaceDelegate::readerDisconnected()
@@ -145,25 +153,26 @@ public:
     /// until its timer ends it with connectionFailed(OrvexConnectionError::connectionTimeout).
     void disconnectFromReader();
 
-    /// Asks the reader for one tag reading. The outcome arrives through the delegate:
-    /// scanReceived() twice for an FDX-B tag (before and after its contact is read),
-    /// scanFailed() otherwise. Refused at once with scanFailed() while the link is busy
-    /// with another exchange (the set-up after connecting, a reading, a contact read or
-    /// write, an upload). With no reader connected nothing is sent and scanFailed() follows
-    /// after 21 seconds.
+    /// Asks the reader for one tag reading. The outcome arrives through the delegate as
+    /// exactly one final report: scanFailed(), or scanReceived() with `contactPending`
+    /// false (after one with `contactPending` true when the tag's contact is being read).
+    /// Refused at once with scanFailed() while the link is busy with another exchange (the
+    /// set-up after connecting, a contact write, an upload). A lost connection gives the
+    /// final report before readerDisconnected(). With no reader connected nothing is sent
+    /// and scanFailed() follows after 21 seconds.
     void scan();
 
     /// Writes an owner contact to the tag `xpdrId`, after the reader has read the tag in its
     /// field and found that it is that one.
     ///
     /// Exactly one outcome reaches `completion`, on the platform's main executor:
-    /// (true, success) or (false, the reason; see OrvexContactStatus). While one write is
-    /// under way a second one is refused with (false, protocolError) and the first goes on
-    /// undisturbed; a write asked for during a micro-app upload is refused the same way.
-    /// Without a reader connection (before a reader's characteristics have been discovered,
-    /// or after the connection has ended) nothing happens and `completion` is never called.
-    /// The write takes the link over: a reading or contact read under way is abandoned
-    /// without a report. The texts are not checked: they are fitted to the record as
+    /// (true, success) or (false, the reason; see OrvexContactStatus). A write is refused
+    /// with (false, protocolError) without a connected reader, while another write or a
+    /// micro-app upload is under way, while a scan or its contact read still owes its final
+    /// report, and while a message from the reader is half received; whatever was under way
+    /// goes on undisturbed. A write in progress when the connection is lost ends at once
+    /// with contactReadTimeout (the tag was not read yet) or writeOperationFailed (the
+    /// contact was sent). The texts are not checked: they are fitted to the record as
     /// Contact::encode() does, and an `xpdrId` in another form ends in wrongChip.
     /// @param name the e-mail text of the contact.
     /// @param phone the telephone text of the contact.

@@ -51,6 +51,7 @@ inline constexpr std::uint8_t battery = 0x8E;
 inline constexpr std::uint8_t scan = 0x8F;
 inline constexpr std::uint8_t exportRecord = 0xAA;
 inline constexpr std::uint8_t contactWritten = 0x11;
+inline constexpr std::uint8_t contactNotWritten = 0x12;
 }  // namespace code
 
 // Message sizes.

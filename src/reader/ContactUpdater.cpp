@@ -49,6 +49,10 @@ void ContactUpdater::handleMessage(const Bytes& data) {
     if (data.empty()) return;
     switch (updateState) {
         case UpdateState::dataSent:
+            if (data[0] != code::contactWritten && data[0] != code::contactNotWritten &&
+                data[0] != code::negative) {
+                return;  // a repeated scan answer, a late ping answer, a reading, garbage
+            }
             finish(data[0] == code::contactWritten, data[0] == code::contactWritten
                                                         ? OrvexContactStatus::success
                                                         : OrvexContactStatus::writeOperationFailed);
@@ -62,16 +66,12 @@ void ContactUpdater::handleMessage(const Bytes& data) {
             return;
     }
 
-    // A lone 80 is the reader's answer to a keep-alive ping sent just before the write
-    // took the link over, not the start of the scan answer.
-    if (readBuffer.empty() && data.size() == 1 && data[0] == code::ack) return;
-
-    // An answer that does not open with 88 can never complete: it is kept as it is (not
-    // grown) until the scan-phase timer runs out.
-    if (readBuffer.empty() || readBuffer[0] == code::requestedScan) {
-        readBuffer.insert(readBuffer.end(), data.begin(), data.end());
-    }
-    if (readBuffer.size() < PACKED_SCAN_SIZE || readBuffer[0] != code::requestedScan) return;
+    // Only 88 opens the scan answer; anything else before it (a late ping answer, a reading
+    // made on the reader's trigger, garbage) is not it. The scan-phase timer still bounds
+    // the wait.
+    if (readBuffer.empty() && data[0] != code::requestedScan) return;
+    readBuffer.insert(readBuffer.end(), data.begin(), data.end());
+    if (readBuffer.size() < PACKED_SCAN_SIZE) return;
 
     stopTimer();
     if (reader.expired()) return;
@@ -82,6 +82,14 @@ void ContactUpdater::handleMessage(const Bytes& data) {
         writeData();
     } else {
         finish(false, OrvexContactStatus::wrongChip);
+    }
+}
+
+void ContactUpdater::connectionLost() {
+    if (updateState == UpdateState::waitingForScan) {
+        finish(false, OrvexContactStatus::contactReadTimeout);
+    } else if (updateState == UpdateState::dataSent) {
+        finish(false, OrvexContactStatus::writeOperationFailed);
     }
 }
 

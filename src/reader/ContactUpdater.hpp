@@ -34,8 +34,12 @@ public:
     // the write: answers that arrive once it is gone are dropped. Only the first call acts.
     void startUpdate(std::weak_ptr<const void> reader, std::string xpdrId, Completion completion);
 
-    // One notification value from the reader, as received (never empty).
+    // One notification value from the reader, as received (never empty). Values that do
+    // not open an answer awaited in the current phase are ignored.
     void handleMessage(const Bytes& data);
+
+    // The connection is gone: the write ends at once with its phase's failure.
+    void connectionLost();
 
     // The outcome has been reported (or the update can no longer report one).
     bool isFinished() const { return updateState == UpdateState::finished; }

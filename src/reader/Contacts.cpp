@@ -22,21 +22,28 @@ void Link::readContact() {
     writeData(command);
 }
 
+// The reading is reported without its contact, whatever part of the answer has arrived.
 void Link::contactTimerBlock() {
-    if (state == State::waitingForContact) {
-        state = State::idle;
-        const auto result = currentScan;
-        report([&](auto& d) { d.scanReceived(result, false); });
-    }
     contactTimer.reset();
+    if (!contactPending) return;
+    if (state == State::waitingForContact || state == State::receivingContact) {
+        readBuffer.clear();
+        state = State::idle;
+    }
+    finishReading();
 }
 
 // 7E while waitingForContact: the tag holds no contact to give.
 void Link::noContact() {
+    state = State::idle;
+    finishReading();
+}
+
+void Link::finishReading() {
+    contactPending = false;
     stopTimer(contactTimer, true);
     const auto result = currentScan;
     report([&](auto& d) { d.scanReceived(result, false); });
-    state = State::idle;
 }
 
 std::shared_ptr<Contact> Link::handleContact() {
@@ -49,21 +56,19 @@ std::shared_ptr<Contact> Link::handleContact() {
     return contact;
 }
 
-// A contact answer (state receivingContact, 25 bytes or more). It is attached to the latest
-// reading whatever the link was doing when its lead byte arrived.
+// A contact answer (state receivingContact, 25 bytes or more), for the reading that asked
+// for it.
 void Link::contactAnswerComplete() {
     if (currentScan) currentScan->contact = handleContact();
     readBuffer.clear();
     state = State::idle;
-    const auto result = currentScan;
-    report([&](auto& d) { d.scanReceived(result, false); });
+    finishReading();
 }
 
 void Link::doWriteContact(std::string name, std::string phone, std::string xpdrId,
                           std::function<void(bool, OrvexContactStatus)> completion) {
     auto peripheral = readerPeripheral;
     auto characteristic = readerCharacteristic;
-    if (!peripheral || !characteristic) return;
 
     auto deliver = [platform = platform_, completion = std::move(completion)](
                        bool success, OrvexContactStatus status) {
@@ -74,9 +79,13 @@ void Link::doWriteContact(std::string name, std::string phone, std::string xpdrI
             });
     };
 
-    // One write at a time: a second one is refused and the first goes on undisturbed. An
-    // upload owns the link (and the reader is locked) until it ends: refused as well.
-    if (contactUpdater || readerUpdater) {
+    // A write needs a connected reader, and the link to itself: one write at a time, no
+    // upload (the reader is locked), no reading or contact read that still owes the host its
+    // report, and no message half received. Link-internal exchanges (ping, battery) give way.
+    const bool linkFree =
+        state == State::idle || state == State::pingSent || state == State::waitingForBattery;
+    if (!peripheral || !characteristic || !isConnected_.load() || contactUpdater ||
+        readerUpdater || scanPending || contactPending || !linkFree) {
         deliver(false, OrvexContactStatus::protocolError);
         return;
     }

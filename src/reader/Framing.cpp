@@ -53,6 +53,7 @@ void Link::didUpdateValue(const std::shared_ptr<platform::Peripheral>& periphera
 void Link::handshakeAnswer(const Bytes& value) {
     if (value.front() == code::ack) {
         isConnected_.store(true);
+        attemptOpen = false;
         state = State::idle;
         pingCounter = 0;
         msgCounter = 0;
@@ -67,9 +68,9 @@ void Link::handshakeAnswer(const Bytes& value) {
     isConnected_.store(false);
     readBuffer.clear();
     stopTimer(watchdogTimer, true);
-    stopTimer(connectionTimer, true);
-    cancelReaderConnection();
-    report([](auto& d) { d.connectionFailed(OrvexConnectionError::badAnswer); });
+    abandonReaderConnection();
+    // The connection going down after this is not reported again.
+    failConnection(OrvexConnectionError::badAnswer);
 }
 
 bool Link::appendToReadBuffer(const Bytes& data) {
@@ -81,12 +82,38 @@ bool Link::appendToReadBuffer(const Bytes& data) {
     return true;
 }
 
+void Link::dropBytesBeforeAwaitedAnswer() {
+    std::uint8_t awaited = 0;
+    if (state == State::waitingForVersion) {
+        awaited = code::version;
+    } else if (state == State::checkMicroApp) {
+        awaited = code::microAppCheck;
+    } else {
+        return;
+    }
+    const auto start = std::find_if(readBuffer.begin(), readBuffer.end(), [awaited](auto b) {
+        return b == awaited || b == code::negative;
+    });
+    readBuffer.erase(readBuffer.begin(), start);
+}
+
 void Link::readData(const Bytes& data) {
     if (data.empty()) return;
     if (!appendToReadBuffer(data)) return;
+    dropBytesBeforeAwaitedAnswer();
+    if (readBuffer.empty()) return;
 
+    if (readBuffer.front() != code::exportRecord) lastExportRecord.clear();
+
+    // A message that answers nothing the link is waiting for is dropped whole: it would
+    // otherwise end, or be taken for, the exchange under way.
     switch (readBuffer.front()) {
         case code::contact:
+            // Only the reading whose contact was asked for takes a contact answer.
+            if (state != State::waitingForContact && state != State::receivingContact) {
+                readBuffer.clear();
+                return;
+            }
             state = State::receivingContact;
             break;
         case code::text:
@@ -94,14 +121,18 @@ void Link::readData(const Bytes& data) {
                 statusMessage(data);
                 return;
             }
+            if (!mayStartReading()) {
+                readBuffer.clear();
+                return;
+            }
             state = State::incomingScan;
             break;
         case code::noResult:
             if (state == State::waitingForContact) {
                 noContact();
-            } else if (state == State::waitingForScan) {
+            } else if (state == State::waitingForScan && scanPending) {
                 state = State::idle;
-                report([](auto& d) { d.scanFailed(); });
+                failScan();
             }
             break;
         case code::negative:
@@ -123,6 +154,10 @@ void Link::readData(const Bytes& data) {
             }
             break;
         case code::microAppCheck:
+            if (state != State::checkMicroApp) {
+                readBuffer.clear();  // a repeated answer
+                return;
+            }
             if (readBuffer.size() < MICRO_APP_ANSWER_SIZE) break;
             if (readBuffer[1] == 0x00 && readBuffer[2] == 0x01) {
                 state = State::waitingForBattery;
@@ -132,18 +167,35 @@ void Link::readData(const Bytes& data) {
             }
             break;
         case code::version:
+            if (state != State::waitingForVersion) {
+                readBuffer.clear();  // a repeated answer starts nothing again
+                return;
+            }
             handleVersion();
             break;
         case code::requestedScan:
             if (state == State::waitingForScan) state = State::receivingScan;
             break;
         case code::battery:
+            if (state != State::waitingForBattery && state != State::idle &&
+                state != State::pingSent) {
+                readBuffer.clear();  // late or repeated; the exchange under way goes on
+                return;
+            }
             handleBattery();
             break;
         case code::scan:
+            if (!mayStartReading()) {
+                readBuffer.clear();
+                return;
+            }
             state = State::receivingScan;
             break;
         case code::exportRecord:
+            if (!mayStartExport()) {
+                readBuffer.clear();
+                return;
+            }
             state = State::receivingExport;
             break;
         default:
@@ -195,12 +247,13 @@ void Link::handleData() {
 void Link::statusMessage(const Bytes& data) {
     const auto scanState = data[STATUS_MESSAGE_SIZE - 1];
     if (scanState == STATUS_END) {
-        if (state != State::waitingForContact) {
-            state = State::idle;
+        if (!contactPending) {
+            // A host scan still waits for its own answer.
+            state = scanPending ? State::waitingForScan : State::idle;
             report([](auto& d) { d.readerScanning(false); });
         }
     } else if (scanState == STATUS_BEGIN) {
-        state = State::waitingForScan;
+        if (mayStartReading()) state = State::waitingForScan;
         report([](auto& d) { d.readerScanning(true); });
     }
     readBuffer.clear();

@@ -11,6 +11,9 @@ namespace orvex::detail {
 // Every WATCHDOG_INTERVAL seconds, and once when the characteristics become known. Ticks
 // that find another exchange outstanding are skipped and not counted.
 void Link::watchdog() {
+    // Anything heard from the reader since the last tick shows it is alive: only pings lost
+    // in a row count toward the limit.
+    if (heardFromReader) pingCounter = 0;
     // A ping or battery request still unanswered a whole interval later was lost. The tick
     // goes on as an idle one, so the ping stays counted and a reader that has gone silent
     // reaches the ping limit instead of leaving the link waiting for ever.

@@ -6,6 +6,7 @@
 #include <cctype>
 #include <string>
 
+#include "reader/ContactUpdater.hpp"
 #include "reader/Link.hpp"
 #include "reader/Logging.hpp"
 
@@ -82,8 +83,7 @@ void Link::centralManagerDidUpdateState(platform::ManagerState managerState) {
 // The adapter left the powered-on state under an established link. Timers and the
 // peripheral are kept, as the platform reports the end of the connection separately.
 void Link::lostLinkReport() {
-    // An interrupted upload is reported before the disconnection that ended it.
-    endInterruptedUpload();
+    endOutstandingExchanges();
     isConnected_.store(false);
     state = State::idle;
     report([](auto& d) { d.readerDisconnected(OrvexDisconnectionCause::bluetoothStatusChanged); });
@@ -95,13 +95,33 @@ void Link::doConnectToReader() {
         return;
     }
     report([](auto& d) { d.connecting(); });
+    if (isConnected_.load()) {
+        // The reader is already there: the attempt ends at once, the live link untouched.
+        report([](auto& d) { d.readerConnected(); });
+        return;
+    }
+    attemptOpen = true;
     log(LogLevel::info, "searching for the reader (address {}, name {})",
         readerAddress_.empty() ? "any" : readerAddress_,
         readerName_.empty() ? "with a reader name fragment" : "\"" + readerName_ + "\"");
     if (btCentralManager) btCentralManager->scanForPeripherals();
     syncScanning();
-    // An earlier connection timer that is still armed keeps running.
+    // One attempt, one timer: an earlier one must not end the attempt before its time.
+    stopTimer(connectionTimer, true);
     connectionTimer = schedule(CONNECTION_TIMEOUT, false, &Link::connectionTimeout);
+}
+
+void Link::failConnection(OrvexConnectionError error) {
+    if (!attemptOpen) return;
+    attemptOpen = false;
+    stopTimer(connectionTimer, true);
+    report([error](auto& d) { d.connectionFailed(error); });
+}
+
+void Link::abandonReaderConnection() {
+    readerCharacteristic.reset();
+    readerUartReadCharacteristic.reset();
+    cancelReaderConnection();
 }
 
 void Link::didDiscover(const std::shared_ptr<platform::Peripheral>& peripheral) {
@@ -129,8 +149,7 @@ void Link::didFailToConnect(const std::shared_ptr<platform::Peripheral>& periphe
     log(LogLevel::error, "connection to {} refused", describe(*peripheral));
     // readerPeripheral keeps the refused peripheral.
     isConnected_.store(false);
-    stopTimer(connectionTimer, false);
-    report([](auto& d) { d.connectionFailed(OrvexConnectionError::connectionRefused); });
+    failConnection(OrvexConnectionError::connectionRefused);
 }
 
 void Link::didDiscoverServices(const std::shared_ptr<platform::Peripheral>& peripheral,
@@ -139,10 +158,8 @@ void Link::didDiscoverServices(const std::shared_ptr<platform::Peripheral>& peri
         log(LogLevel::error, "service discovery on {} {}", describe(*peripheral),
             error ? "failed" : "gave no list");
         if (btCentralManager) btCentralManager->cancelPeripheralConnection(peripheral);
-        const auto reason = !services ? OrvexConnectionError::bluetoothServicesUnavailable
-                                      : OrvexConnectionError::bluetoothServicesDiscoveryFailed;
-        report([reason](auto& d) { d.connectionFailed(reason); });
-        stopTimer(connectionTimer, false);
+        failConnection(!services ? OrvexConnectionError::bluetoothServicesUnavailable
+                                 : OrvexConnectionError::bluetoothServicesDiscoveryFailed);
         return;
     }
     report([](auto& d) { d.bleDetected("", ""); });
@@ -162,11 +179,9 @@ void Link::didDiscoverCharacteristics(
         log(LogLevel::error, "characteristic discovery on {} {}", describe(*peripheral),
             error ? "failed" : "gave no list");
         if (btCentralManager) btCentralManager->cancelPeripheralConnection(peripheral);
-        const auto reason = !characteristics
-                                ? OrvexConnectionError::bluetoothCharacteristicUnavailable
-                                : OrvexConnectionError::bluetoothCharacteristicDiscoveryFailed;
-        report([reason](auto& d) { d.connectionFailed(reason); });
-        stopTimer(connectionTimer, false);
+        failConnection(!characteristics
+                           ? OrvexConnectionError::bluetoothCharacteristicUnavailable
+                           : OrvexConnectionError::bluetoothCharacteristicDiscoveryFailed);
         return;
     }
     report([](auto& d) { d.bleDetected("", ""); });
@@ -198,8 +213,8 @@ void Link::didDiscoverCharacteristics(
             return;
         }
     }
-    // No usable pair in this service: let the peripheral go. The connection timer keeps
-    // running and the disconnection that follows is reported as usual.
+    // No usable pair in this service: let the peripheral go. The disconnection that follows
+    // is the attempt's outcome.
     if (btCentralManager) btCentralManager->cancelPeripheralConnection(peripheral);
     readerPeripheral.reset();
 }
@@ -220,12 +235,14 @@ void Link::connectionTimeout() {
         btCentralManager->stopScan();
         syncScanning();
     }
+    // A link that has completed its handshake is never the timer's to end.
+    if (isConnected_.load()) return;
     if (readerPeripheral) {
         // The disconnection callback reports the outcome.
-        cancelReaderConnection();
+        abandonReaderConnection();
         return;
     }
-    report([](auto& d) { d.connectionFailed(OrvexConnectionError::connectionTimeout); });
+    failConnection(OrvexConnectionError::connectionTimeout);
     isConnected_.store(false);
     state = State::idle;
 }
@@ -243,16 +260,16 @@ void Link::didDisconnect(const std::shared_ptr<platform::Peripheral>& peripheral
     silentTicks = 0;
     readerPeripheral.reset();
     readerCharacteristic.reset();
-    // An interrupted upload is reported before the disconnection that ended it.
-    endInterruptedUpload();
+    endOutstandingExchanges();
     if (isConnected_.load()) {
         isConnected_.store(false);
         report(
             [](auto& d) { d.readerDisconnected(OrvexDisconnectionCause::connectionInterrupted); });
     } else {
-        report([](auto& d) { d.connectionFailed(OrvexConnectionError::connectionOutOfState); });
+        failConnection(OrvexConnectionError::connectionOutOfState);
     }
     readBuffer.clear();
+    lastExportRecord.clear();
     state = State::idle;
 }
 
@@ -267,6 +284,12 @@ void Link::doDisconnectFromReader() {
 
 // An upload cannot outlive its connection: it is reported as failed and dropped, so the
 // next connection starts with a fresh micro-app check.
+void Link::endOutstandingExchanges() {
+    endInterruptedUpload();
+    endInterruptedScan();
+    if (auto updater = contactUpdater) updater->connectionLost();
+}
+
 void Link::endInterruptedUpload() {
     if (!readerUpdater) return;
     endUpload(OrvexDeviceUpdateStatus::failed);

@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: Apache-2.0
 #include "reader/Link.hpp"
 
+#include <algorithm>
 #include <utility>
 
 #include "reader/Logging.hpp"
@@ -39,6 +40,33 @@ void Link::setDelegate(std::shared_ptr<ReaderInterfaceDelegate> delegate) {
 
 void Link::tellPlatform(std::string_view operation, const std::vector<std::string>& arguments) {
     if (platform_) platform_->hostOperation(operation, arguments);
+}
+
+std::shared_ptr<ReaderInterfaceDelegate> Link::enterDelegateCall() {
+    std::lock_guard lock(delegateMutex_);
+    if (closed_ || !delegate_) return nullptr;
+    delegateCallers_.push_back(std::this_thread::get_id());
+    return delegate_;
+}
+
+void Link::leaveDelegateCall() {
+    {
+        std::lock_guard lock(delegateMutex_);
+        auto it = std::find(delegateCallers_.begin(), delegateCallers_.end(),
+                            std::this_thread::get_id());
+        if (it != delegateCallers_.end()) delegateCallers_.erase(it);
+    }
+    delegateCallsDone_.notify_all();
+}
+
+void Link::close() {
+    std::unique_lock lock(delegateMutex_);
+    closed_ = true;
+    const auto self = std::this_thread::get_id();
+    delegateCallsDone_.wait(lock, [&] {
+        return std::all_of(delegateCallers_.begin(), delegateCallers_.end(),
+                           [&](auto id) { return id == self; });
+    });
 }
 
 void Link::initializeBluetooth() {

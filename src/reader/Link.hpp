@@ -2,6 +2,7 @@
 #pragma once
 
 #include <atomic>
+#include <condition_variable>
 #include <functional>
 #include <memory>
 #include <mutex>
@@ -9,6 +10,7 @@
 #include <span>
 #include <string>
 #include <string_view>
+#include <thread>
 #include <vector>
 
 #include "orvex/ReaderInterfaceDelegate.hpp"
@@ -46,6 +48,10 @@ public:
     // Host side (any thread).
     std::shared_ptr<ReaderInterfaceDelegate> delegate() const;
     void setDelegate(std::shared_ptr<ReaderInterfaceDelegate> delegate);
+    // The host lets the link go: no delegate call starts from now on, and one already under
+    // way on another thread is waited for. Calls made by the calling thread itself (the
+    // host letting go from inside a delegate call) are not waited for.
+    void close();
     bool isConnected() const { return isConnected_.load(); }
     bool isReady() const { return isReady_.load(); }
     bool isScanning() const { return isScanning_.load(); }
@@ -82,15 +88,23 @@ public:
     std::size_t readBufferSize() const { return readBuffer.size(); }
 
 private:
-    // Calls `f(delegate)` when a delegate is set; never under a lock. What the delegate
-    // throws is caught and logged (GuardedDelegate).
+    // Calls `f(delegate)` when a delegate is set and the host has not let the link go;
+    // never under a lock. What the delegate throws is caught and logged (GuardedDelegate).
     template <class F>
     void report(F&& f) {
-        if (auto d = delegate()) {
-            GuardedDelegate guarded(std::move(d));
-            f(static_cast<ReaderInterfaceDelegate&>(guarded));
-        }
+        auto d = enterDelegateCall();
+        if (!d) return;
+        struct Leave {
+            Link& link;
+            ~Leave() { link.leaveDelegateCall(); }
+        } leave{*this};
+        GuardedDelegate guarded(std::move(d));
+        f(static_cast<ReaderInterfaceDelegate&>(guarded));
     }
+    std::shared_ptr<ReaderInterfaceDelegate> enterDelegateCall();
+    void leaveDelegateCall();
+    // Forwards an upload's progress reports to the delegate through report().
+    class ProgressRelay;
     // Posts `f` to the link queue. The block holds the link weakly: once the link is gone
     // it does nothing.
     void onQueue(std::function<void(Link&)> f);
@@ -116,6 +130,15 @@ private:
     void lostLinkReport();
     void characteristicsReady();
     void cancelReaderConnection();
+    // Reports the one failure of the connection attempt under way; nothing once the attempt
+    // has had its outcome.
+    void failConnection(OrvexConnectionError error);
+    // Cancels a connection whose attempt has failed; what the reader still sends before the
+    // connection goes down is not read.
+    void abandonReaderConnection();
+    // Gives every exchange still waiting for the reader its outcome, before the loss of the
+    // connection is reported.
+    void endOutstandingExchanges();
     // Ends an upload that the loss of the connection interrupted (nothing without one).
     void endInterruptedUpload();
     void endUpload(OrvexDeviceUpdateStatus status);  // MicroApp.cpp; used on connection loss
@@ -124,6 +147,9 @@ private:
     void handshakeAnswer(const Bytes& value);
     void readData(const Bytes& data);
     void handleData();
+    // In the version and micro-app check exchanges, drops leading bytes that cannot start
+    // the awaited answer (a late ping answer, a stray code).
+    void dropBytesBeforeAwaitedAnswer();
     void statusMessage(const Bytes& data);
     // Appends to `readBuffer`; false (and an empty buffer) when that would pass
     // READ_BUFFER_CAP, so a message that never completes cannot grow it without bound.
@@ -142,6 +168,13 @@ private:
     // Scanning.cpp
     void doScan();
     void scanTimerBlock();
+    // The final report of a host scan that brought no reading.
+    void failScan();
+    // Ends a scan or contact read that the loss of the connection interrupted.
+    void endInterruptedScan();
+    // Whether a reading or an export may start now without cutting into another exchange.
+    bool mayStartReading() const;
+    bool mayStartExport() const;
     void scanRecordComplete();
     void exportRecordsComplete();
     ScanResult handleIncomingScan(std::span<const std::uint8_t> data) const;
@@ -150,6 +183,8 @@ private:
     void readContact();
     void contactTimerBlock();
     void noContact();
+    // The final report of a reading: with the contact found, or without one.
+    void finishReading();
     void contactAnswerComplete();
     std::shared_ptr<Contact> handleContact();
     void doWriteContact(std::string name, std::string phone, std::string xpdrId,
@@ -164,6 +199,10 @@ private:
 
     mutable std::mutex delegateMutex_;
     std::shared_ptr<ReaderInterfaceDelegate> delegate_;
+    // Threads inside a delegate call (one entry per call), and whether the host has let go.
+    std::vector<std::thread::id> delegateCallers_;
+    std::condition_variable delegateCallsDone_;
+    bool closed_ = false;
     std::atomic<bool> isConnected_{false};
     std::atomic<bool> isReady_{false};
     std::atomic<bool> isScanning_{false};
@@ -184,6 +223,15 @@ private:
     long silentTicks = 0;
     bool heardFromReader = false;
     std::optional<ScanResult> currentScan;
+    // A connectToReader() has reported connecting() and not yet its outcome.
+    bool attemptOpen = false;
+    // A host scan waits for its reading or its failure.
+    bool scanPending = false;
+    // A reading has been reported with its contact pending and waits for its final report.
+    bool contactPending = false;
+    // The export record reported last, while no other message has come since: the same
+    // record again is a doubled notification, not another reading.
+    Bytes lastExportRecord;
 
     std::shared_ptr<platform::Timer> connectionTimer;
     std::shared_ptr<platform::Timer> watchdogTimer;
@@ -192,6 +240,7 @@ private:
 
     std::shared_ptr<ContactUpdater> contactUpdater;
     std::shared_ptr<ReaderUpdater> readerUpdater;
+    std::shared_ptr<ReaderInterfaceDelegate> progressRelay_;
     std::optional<std::string> microAppImagePath_;
     // Restrictions on the peripheral taken for the reader (empty: none).
     std::string readerAddress_;

@@ -11,6 +11,32 @@
 
 namespace orvex::detail {
 
+// The updater reports progress to a delegate of its own; this one passes each report on
+// through the link, so that it follows the link's rules for delegate calls.
+class Link::ProgressRelay : public ReaderInterfaceDelegate {
+public:
+    explicit ProgressRelay(std::weak_ptr<Link> link) : link_(std::move(link)) {}
+    void btError(OrvexBluetoothError) override {}
+    void connecting() override {}
+    void connectionFailed(OrvexConnectionError) override {}
+    void readerConnected() override {}
+    void readerDisconnected(OrvexDisconnectionCause) override {}
+    void scanReceived(std::optional<ScanResult>, bool) override {}
+    void readerScanning(bool) override {}
+    void exportReceived(std::optional<ScanResult>, long) override {}
+    void scanFailed() override {}
+    void version(const std::string&) override {}
+    void startUpdate(long slices) override {
+        if (auto link = link_.lock()) link->report([slices](auto& d) { d.startUpdate(slices); });
+    }
+    void updateStatus(long slice) override {
+        if (auto link = link_.lock()) link->report([slice](auto& d) { d.updateStatus(slice); });
+    }
+
+private:
+    std::weak_ptr<Link> link_;
+};
+
 namespace {
 
 #ifdef ORVEX_HAVE_BUILTIN_IMAGE
@@ -71,10 +97,11 @@ void Link::updateMicroApp(const Bytes& data) {
         finish(OrvexDeviceUpdateStatus::initializationError);
         return;
     }
-    auto d = delegate();
+    // The updater holds its progress delegate weakly: the link keeps the relay alive.
+    progressRelay_ = std::make_shared<ProgressRelay>(weak_from_this());
     readerUpdater = updater;
     state = State::updatingMicroApp;
-    if (!updater->startUpdate(d)) finish(OrvexDeviceUpdateStatus::unableToStart);
+    if (!updater->startUpdate(progressRelay_)) finish(OrvexDeviceUpdateStatus::unableToStart);
 }
 
 // The connection ended with an upload under way: it is dropped and reported once.

@@ -62,7 +62,9 @@ bool ReaderInterface::isReaderName(std::string_view name) {
 
 ReaderInterface::ReaderInterface(std::shared_ptr<detail::Link> link) : link_(std::move(link)) {}
 
-ReaderInterface::~ReaderInterface() = default;
+ReaderInterface::~ReaderInterface() {
+    link_->close();
+}
 
 std::shared_ptr<ReaderInterfaceDelegate> ReaderInterface::delegate() const {
     return link_->delegate();

@@ -52,6 +52,7 @@ void ReaderUpdater::handleMessage(const Bytes& data, const Completion& completio
 
     switch (updateState) {
         case UpdateState::waitingForLock:
+            if (b != code::lockAck && b != code::negative) return;
             if (b == code::lockAck) {
                 updateState = UpdateState::sendNextSlice;
                 if (auto d = delegate.lock()) GuardedDelegate(d).startUpdate(announcedSlices(microAppData.size()));
@@ -61,6 +62,7 @@ void ReaderUpdater::handleMessage(const Bytes& data, const Completion& completio
             }
             break;
         case UpdateState::sliceSent:
+            if (b != code::sliceAck && b != code::negative) return;
             if (b == code::sliceAck) {
                 if (auto d = delegate.lock()) GuardedDelegate(d).updateStatus(sliceCounter);
                 ++sliceCounter;

@@ -41,7 +41,8 @@ public:
     bool startUpdate(const std::shared_ptr<ReaderInterfaceDelegate>& progress);
 
     // One notification value from the reader (never empty). `completion` is called at most
-    // once per call.
+    // once per call. Values that do not open an answer awaited in the current phase (the
+    // acknowledgement or the reader's refusal, 7F) are ignored.
     void handleMessage(const Bytes& data, const Completion& completion);
 
     // Slices announced by startUpdate(slices:) for an image of `imageSize` bytes.

@@ -11,23 +11,68 @@
 namespace orvex::detail {
 
 void Link::doScan() {
-    if (state != State::idle && state != State::pingSent) {
+    if ((state != State::idle && state != State::pingSent) || scanPending || contactPending) {
         report([](auto& d) { d.scanFailed(); });
         return;
     }
     state = State::waitingForScan;
+    scanPending = true;
     // Armed before the command goes out, so that even the fastest answer can cancel it.
     stopTimer(scanTimer, true);
     scanTimer = schedule(SCAN_TIMEOUT, false, &Link::scanTimerBlock);
     writeData(SCAN_DATA);
 }
 
+// Whatever part of the answer has arrived, the scan ends here without a reading.
 void Link::scanTimerBlock() {
-    if (state == State::waitingForScan) {
-        state = State::idle;
-        report([](auto& d) { d.scanFailed(); });
-    }
     scanTimer.reset();
+    if (!scanPending) return;
+    if (state == State::waitingForScan || state == State::receivingScan ||
+        state == State::incomingScan) {
+        readBuffer.clear();
+        state = State::idle;
+    }
+    failScan();
+}
+
+void Link::failScan() {
+    scanPending = false;
+    stopTimer(scanTimer, true);
+    report([](auto& d) { d.scanFailed(); });
+}
+
+void Link::endInterruptedScan() {
+    if (contactPending) {
+        finishReading();
+    } else if (scanPending) {
+        failScan();
+    }
+}
+
+bool Link::mayStartReading() const {
+    switch (state) {
+        case State::idle:
+        case State::pingSent:
+        case State::waitingForBattery:
+        case State::waitingForScan:
+        case State::receivingScan:
+        case State::incomingScan:
+            return true;
+        default:
+            return false;
+    }
+}
+
+bool Link::mayStartExport() const {
+    switch (state) {
+        case State::idle:
+        case State::pingSent:
+        case State::waitingForBattery:
+        case State::receivingExport:
+            return !scanPending;
+        default:
+            return false;
+    }
 }
 
 ScanResult Link::handleIncomingScan(std::span<const std::uint8_t> data) const {
@@ -44,6 +89,7 @@ void Link::scanRecordComplete() {
     }
     readBuffer.clear();
     stopTimer(scanTimer, true);
+    scanPending = false;
 
     const auto& scan = currentScan->scan;
     const bool fdxb = scan && scan->xpdr &&
@@ -51,6 +97,7 @@ void Link::scanRecordComplete() {
     if (fdxb) {
         // Only FDX-B tags carry an owner contact: report the reading, then ask for it.
         state = State::waitingForContact;
+        contactPending = true;
         readBuffer.clear();
         const ScanResult result = *currentScan;
         report([&](auto& d) { d.scanReceived(result, true); });
@@ -73,12 +120,19 @@ void Link::exportRecordsComplete() {
            (done == 0 || readBuffer[done] == code::exportRecord)) {
         const std::span<const std::uint8_t> record(readBuffer.data() + done, EXPORT_RECORD_SIZE);
         done += EXPORT_RECORD_SIZE;
+        // The same notification twice.
+        if (std::equal(record.begin(), record.end(), lastExportRecord.begin(),
+                       lastExportRecord.end())) {
+            continue;
+        }
+        lastExportRecord.assign(record.begin(), record.end());
         currentScan = handleIncomingScan(record.subspan(textOffset));
         const long number = exportRecordNumber(record);
         report([&](auto& d) { d.exportReceived(*currentScan, number); });
     }
     readBuffer.erase(readBuffer.begin(), readBuffer.begin() + static_cast<std::ptrdiff_t>(done));
-    if (readBuffer.empty()) state = State::idle;
+    // A tail that starts another kind of message is judged by its own first byte.
+    if (readBuffer.empty() || readBuffer.front() != code::exportRecord) state = State::idle;
 }
 
 }  // namespace orvex::detail

@@ -146,6 +146,10 @@ FakeBluez::~FakeBluez() {
     impl_->queue.reset();
 }
 
+bool FakeBluez::busLost() const {
+    return impl_->busLost.load();
+}
+
 void FakeBluez::setPowered(bool powered) {
     impl_->sync([powered](Impl& s) { s.setPowered(powered); });
 }

@@ -113,6 +113,8 @@ public:
     std::size_t ignoredWrites() const;  // writes the reader dropped (ignoreWritesBeforeNotify)
     bool isConnected() const;
     bool isNotifying() const;
+    // Whether the bus has gone away under the fake; it serves nobody from then on.
+    bool busLost() const;
     // Timestamps (steady clock) of the notifications emitted, for measurements.
     std::vector<std::chrono::steady_clock::time_point> notificationTimes() const;
 

@@ -89,6 +89,8 @@ struct FakeBluez::Impl {
     std::size_t ignoredWrites = 0;
     std::vector<std::chrono::steady_clock::time_point> notificationTimes;
     std::atomic<bool> connectedFlag{false};
+    // The bus went away under the fake (its loop ended, or a signal could not be sent).
+    std::atomic<bool> busLost{false};
     std::atomic<bool> notifyingFlag{false};
 
     // FakeBluez.cpp
@@ -100,6 +102,9 @@ struct FakeBluez::Impl {
     void stopBus();
     void buildTree();
     void addObject(const std::string& path, FakeInterfaces interfaces);
+    // Sends one signal built by `fill`. A bus that has gone away is noted, not thrown.
+    void emit(sdbus::IObject& object, const std::string& interface, const std::string& member,
+              const std::function<void(sdbus::Signal&)>& fill);
     void registerObject(const std::string& path, const FakeInterfaces& interfaces);
     void removeObject(const std::string& path);
     void removeUnder(const std::string& path);

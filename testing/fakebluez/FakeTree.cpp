@@ -51,7 +51,7 @@ void FakeBluez::Impl::startBus() {
     root->addObjectManager();  // sd-bus answers GetManagedObjects from the registered objects
     objects["/"] = std::move(root);
     buildTree();
-    loop->start(nullptr);
+    loop->start([this] { busLost.store(true); });
     // Owning the name is the sign that everything is in place.
     connection->requestName(SERVICE);
     loop->wake();
@@ -241,9 +241,21 @@ void FakeBluez::Impl::addObject(const std::string& path, FakeInterfaces interfac
     registerObject(path, interfaces);
     DbusInterfaces wire;
     for (const auto& [name, props] : interfaces) wire.emplace(name, toDbus(props));
-    auto signal = objects["/"]->createSignal(OBJECT_MANAGER, "InterfacesAdded");
-    signal << sdbus::ObjectPath(path) << wire;
-    objects["/"]->emitSignal(signal);
+    emit(*objects["/"], OBJECT_MANAGER, "InterfacesAdded",
+         [&](sdbus::Signal& signal) { signal << sdbus::ObjectPath(path) << wire; });
+}
+
+void FakeBluez::Impl::emit(sdbus::IObject& object, const std::string& interface,
+                           const std::string& member,
+                           const std::function<void(sdbus::Signal&)>& fill) {
+    try {
+        auto signal = object.createSignal(interface, member);
+        fill(signal);
+        object.emitSignal(signal);
+    } catch (const sdbus::Error&) {
+        busLost.store(true);  // nobody is left to hear it
+        return;
+    }
     loop->wake();
 }
 
@@ -257,10 +269,8 @@ void FakeBluez::Impl::removeObject(const std::string& path) {
         tree.erase(it);
     }
     objects.erase(path);
-    auto signal = objects["/"]->createSignal(OBJECT_MANAGER, "InterfacesRemoved");
-    signal << sdbus::ObjectPath(path) << names;
-    objects["/"]->emitSignal(signal);
-    loop->wake();
+    emit(*objects["/"], OBJECT_MANAGER, "InterfacesRemoved",
+         [&](sdbus::Signal& signal) { signal << sdbus::ObjectPath(path) << names; });
 }
 
 void FakeBluez::Impl::removeUnder(const std::string& path) {
@@ -292,10 +302,9 @@ void FakeBluez::Impl::setProps(const std::string& path, const std::string& inter
     }
     if (reshaped) registerObject(path, now);
     auto& object = objectAt(path);
-    auto signal = object.createSignal(PROPERTIES, "PropertiesChanged");
-    signal << interface << toDbus(changed) << invalidated;
-    object.emitSignal(signal);
-    loop->wake();
+    emit(object, PROPERTIES, "PropertiesChanged", [&](sdbus::Signal& signal) {
+        signal << interface << toDbus(changed) << invalidated;
+    });
 }
 
 sdbus::IObject& FakeBluez::Impl::objectAt(const std::string& path) {

@@ -148,7 +148,9 @@ TEST_F(ReaderUpdaterTest, HeadAndSlicesAreEscaped) {
 
 TEST_F(ReaderUpdaterTest, RefusedLockEndsWithoutSlicesOrUnlock) {
     create(image(16 + 160));
-    answer(0x80);
+    answer(0x80);  // a late ping answer is not the lock answer
+    EXPECT_TRUE(outcomes.empty());
+    answer(0x7F);
     ASSERT_EQ(outcomes.size(), 1u);
     EXPECT_EQ(outcomes[0], OrvexDeviceUpdateStatus::readerLockingFailed);
     EXPECT_EQ(peripheral->writes.size(), 3u);
@@ -163,7 +165,9 @@ TEST_F(ReaderUpdaterTest, RefusedSliceReportsThenUnlocks) {
     answer(0x81);
     answer(0x82);
     answer(0x82);
-    answer(0x80);
+    answer(0x55);  // a reading made on the reader's trigger is not the slice answer
+    EXPECT_TRUE(outcomes.empty());
+    answer(0x7F);
     ASSERT_EQ(outcomes.size(), 1u);
     EXPECT_EQ(outcomes[0], OrvexDeviceUpdateStatus::sliceUploadFailed);
     EXPECT_EQ(delegate->calls, (std::vector<std::string>{"start 3", "slice 0", "slice 1"}));
@@ -196,7 +200,7 @@ TEST_F(ReaderUpdaterTest, CompletionMayReleaseTheUpdater) {
     create(image(16 + 160));
     answer(0x81);
     auto raw = updater.get();
-    raw->handleMessage({0x80}, [this](std::optional<OrvexDeviceUpdateStatus>) {
+    raw->handleMessage({0x7F}, [this](std::optional<OrvexDeviceUpdateStatus>) {
         updater.reset();  // as the link does when the outcome arrives
     });
     EXPECT_EQ(updater, nullptr);

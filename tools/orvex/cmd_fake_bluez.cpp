@@ -66,8 +66,15 @@ int serve(const FakeArgs& args) {
     }
     std::printf("ready\n");
     std::fflush(stdout);
-    int signal = 0;
-    sigwait(&stop, &signal);
+    // Until interrupted, or until the bus goes away (then there is nobody left to serve).
+    const timespec poll{0, 200'000'000};
+    while (sigtimedwait(&stop, nullptr, &poll) < 0) {
+        if (fake->busLost()) {
+            fake.reset();
+            printError("fake-bluez", "the bus went away");
+            return kExitFailed;
+        }
+    }
     fake.reset();
     return 0;
 }

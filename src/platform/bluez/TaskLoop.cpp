@@ -1,9 +1,13 @@
 // SPDX-License-Identifier: Apache-2.0
 #include "platform/bluez/TaskLoop.hpp"
 
+#include "reader/Logging.hpp"
+
 #include <atomic>
 #include <condition_variable>
+#include <cstdio>
 #include <deque>
+#include <exception>
 #include <map>
 #include <mutex>
 #include <vector>
@@ -13,6 +17,19 @@ namespace orvex::detail {
 namespace {
 
 using Clock = std::chrono::steady_clock;
+
+// The loop's backstop: a task or timer action that throws is reported and the loop goes on
+// with the next one, rather than ending the process from a thread nobody can catch on.
+template <class F>
+void runGuarded(F& f) noexcept {
+    try {
+        f();
+    } catch (const std::exception& e) {
+        log(LogLevel::error, "a task of the BlueZ task loop failed: {}", e.what());
+    } catch (...) {
+        logText(LogLevel::error, "a task of the BlueZ task loop failed");
+    }
+}
 
 struct TimerEntry {
     std::atomic<bool> cancelled{false};
@@ -60,7 +77,7 @@ struct TaskLoop::State {
                     timers.insert(std::move(node));
                 }
                 lock.unlock();
-                if (!entry->cancelled) entry->action();
+                if (!entry->cancelled) runGuarded(entry->action);
                 entry.reset();
                 lock.lock();
                 continue;
@@ -69,7 +86,7 @@ struct TaskLoop::State {
                 auto task = std::move(tasks.front());
                 tasks.pop_front();
                 lock.unlock();
-                task();
+                runGuarded(task);
                 task = nullptr;  // whatever the block held is released outside the lock
                 lock.lock();
                 continue;
