@@ -25,6 +25,7 @@ run_suite build/plain
 echo "=== benchmarks run (no timing checked)" && build/plain/bench/receive_bench --benchmark_min_time=0.01 >build/plain/receive_bench.log
 scripts/python_tests.sh build/plain
 echo "=== API reference (Doxygen; an undocumented public declaration fails)" && cmake --build build/plain --target docs
+bash scripts/consumer-check.sh build/plain
 run_suite build/asan -DORVEX_SANITIZE=address,undefined -DORVEX_BUILD_BENCH=OFF
 run_suite build/tsan -DORVEX_SANITIZE=thread -DORVEX_BUILD_BENCH=OFF
 
