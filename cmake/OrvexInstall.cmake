@@ -17,6 +17,11 @@ install(DIRECTORY ${PROJECT_SOURCE_DIR}/include/orvex
 
 install(EXPORT orvexTargets NAMESPACE orvex:: DESTINATION ${ORVEX_CMAKE_DIR}
   COMPONENT development)
+if(BUILD_SHARED_LIBS)
+  set(ORVEX_SHARED ON)
+else()
+  set(ORVEX_SHARED OFF)
+endif()
 configure_package_config_file(${PROJECT_SOURCE_DIR}/cmake/orvexConfig.cmake.in
   ${PROJECT_BINARY_DIR}/orvexConfig.cmake INSTALL_DESTINATION ${ORVEX_CMAKE_DIR})
 # Before 1.0 a minor version may break the API too; same major is what CMake can express.
