@@ -26,6 +26,7 @@ echo "=== benchmarks run (no timing checked)" && build/plain/bench/receive_bench
 scripts/python_tests.sh build/plain
 echo "=== API reference (Doxygen; an undocumented public declaration fails)" && cmake --build build/plain --target docs
 build/plain/bench/soak/orvex_soak --sessions 3000 --overlap  # every exchange: exactly one outcome
+bash scripts/consumer-check.sh build/plain
 run_suite build/asan -DORVEX_SANITIZE=address,undefined -DORVEX_BUILD_BENCH=OFF
 run_suite build/tsan -DORVEX_SANITIZE=thread -DORVEX_BUILD_BENCH=OFF
 
