@@ -230,8 +230,11 @@ TEST_F(BridgeAgainstBroker, aFullSpoolRefusesNewReadingsAndSaysSo) {
     ASSERT_TRUE(broker.start());
     TestClient consumer(broker.port(), "consumer", {"orvex/gw/reader/#"});
     ASSERT_TRUE(consumer.waitSubscribed(kWait));
+    const std::int64_t last = lastSequence();
     BridgeProcess bridge(bridgeArgs({"--once", "--timeout", "15"}));
     EXPECT_EQ(bridge.wait(), 0) << bridge.output();
+    // The broker acknowledged everything; its copies reach the consumer a moment later.
+    ASSERT_TRUE(consumer.waitFor(seqReaches(last), kWait));
     const auto all = consumer.received();
     // Refused readings took no number: what was kept arrives without a gap.
     EXPECT_TRUE(gapless(sequences(all)));

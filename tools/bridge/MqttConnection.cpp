@@ -39,7 +39,10 @@ bool isFatalRefusal(int reason) {
 
 std::string mqttError(int rc) {
     if (rc == MOSQ_ERR_ERRNO) return std::strerror(errno);
-    return mosquitto_strerror(rc);
+    // The library's texts are sentences; ours go inside one.
+    std::string text = mosquitto_strerror(rc);
+    if (!text.empty() && text.back() == '.') text.pop_back();
+    return text;
 }
 
 class MqttConnection::Core {
