@@ -1,9 +1,11 @@
 // SPDX-License-Identifier: Apache-2.0
 #include <cstdio>
 #include <exception>
+#include <string>
 #include <string_view>
 
 #include <CLI/CLI.hpp>
+#include <orvex/Version.hpp>
 
 #include "BridgeCommand.hpp"
 #include "Commands.hpp"
@@ -26,6 +28,8 @@ int main(int argc, char** argv) {
     using namespace orvex::cli;
     CLI::App app{"orvex: drive a handheld LF RFID reader over Bluetooth LE", "orvex"};
     app.require_subcommand(1);
+    app.set_version_flag("--version", std::string("orvex ") + orvex::version(),
+                         "Print the version of orvex and exit");
     // The logging options may also follow the command ("orvex scan --sim -v").
     app.fallthrough();
     Verbosity verbosity;
@@ -50,6 +54,8 @@ int main(int argc, char** argv) {
     } catch (const CLI::CallForHelp& e) {
         return app.exit(e);
     } catch (const CLI::CallForAllHelp& e) {
+        return app.exit(e);
+    } catch (const CLI::CallForVersion& e) {
         return app.exit(e);
     } catch (const CLI::ParseError& e) {
         std::fprintf(stderr, "orvex: %s\n", e.what());
