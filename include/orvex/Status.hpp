@@ -85,14 +85,15 @@ enum class OrvexContactStatus {
     /// The reader confirmed that it wrote the contact to the tag.
     success,
     /// The reader did not read a tag within 21 seconds of the write's start (no tag in its
-    /// field, or no answer).
+    /// field, or no answer), or the connection was lost before the tag was read.
     contactReadTimeout,
-    /// The reader refused the contact, or did not answer it within 21 seconds.
+    /// The reader refused the contact, did not answer it within 21 seconds, or the
+    /// connection was lost after the contact was sent.
     writeOperationFailed,
     /// The tag in the reader's field is not the one the host named; nothing was written.
     wrongChip,
-    /// The write was refused because another write or a micro-app upload was under way; the
-    /// write or upload under way goes on undisturbed.
+    /// The write was refused: no reader was connected, or another write, a micro-app upload,
+    /// a scan or its contact read was under way (which goes on undisturbed).
     protocolError,
 };
 
