@@ -52,15 +52,15 @@ bool Bridge::open() {
         return false;
     }
     if (config_.once) return true;  // delivers the spool only
-    for (const auto& spec : config_.readers) {
+    for (const auto& wanted : config_.readers) {
         auto reader = std::make_unique<Reader>();
-        reader->spec = spec;
+        reader->wanted = wanted;
         Reader* raw = reader.get();
         reader->link = ReaderLink::open(
-            config_, spec, loop_, [this, raw](const ReaderEvent& e) { onReaderEvent(*raw, e); },
+            config_, wanted, loop_, [this, raw](const ReaderEvent& e) { onReaderEvent(*raw, e); },
             error);
         if (!reader->link) {
-            logError(fmt::format("reader {}: {}", spec.name, error));
+            logError(fmt::format("reader {}: {}", wanted.name, error));
             return false;
         }
         readers_.push_back(std::move(reader));
@@ -238,11 +238,11 @@ void Bridge::pump() {
 
 void Bridge::spoolRecord(Reader& reader, const std::string& topic,
                          const std::function<std::string(std::int64_t)>& payload) {
-    if (spool_->append(reader.spec.name, topic, false, SpoolKind::record, payload)) return;
+    if (spool_->append(reader.wanted.name, topic, false, SpoolKind::record, payload)) return;
     ++reader.status.refused;
     if (!spool_->full()) {
         logError(fmt::format("reader {}: cannot write to the spool ({}): reading refused",
-                             reader.spec.name, spool_->lastError()));
+                             reader.wanted.name, spool_->lastError()));
         return;
     }
     if (spoolFull_) return;
@@ -265,7 +265,7 @@ void Bridge::spoolStatus(Reader& reader) {
     reader.status.spoolMessages = spool_->size();
     reader.status.spoolLimit = spool_->limit();
     reader.status.spoolFull = spoolFull_;
-    const std::string& name = reader.spec.name;
+    const std::string& name = reader.wanted.name;
     const ReaderStatus status = reader.status;
     const bool ok = spool_
                         ->append(name, topics_.status(name), true, SpoolKind::control,
@@ -281,7 +281,7 @@ void Bridge::spoolStatus(Reader& reader) {
 
 void Bridge::reply(Reader& reader, const Pending& to, bool ok, const std::string& error,
                    const nlohmann::json& extra) {
-    const std::string& name = reader.spec.name;
+    const std::string& name = reader.wanted.name;
     const bool spooled =
         spool_
             ->append(name, to.replyTopic, false, SpoolKind::control,
@@ -307,7 +307,7 @@ void Bridge::onMessage(const MqttMessage& message) {
     const auto command = topics_.parseCommand(message.topic);
     if (!command) return;
     const auto found = std::find_if(readers_.begin(), readers_.end(),
-                                    [&](const auto& r) { return r->spec.name == command->reader; });
+                                    [&](const auto& r) { return r->wanted.name == command->reader; });
     if (found == readers_.end()) {
         logWarning(fmt::format("command for an unknown reader: {}", message.topic));
         return;
@@ -315,12 +315,12 @@ void Bridge::onMessage(const MqttMessage& message) {
     Reader& reader = **found;
     Pending to;
     to.command = command->command;
-    to.replyTopic = message.responseTopic.empty() ? topics_.reply(reader.spec.name)
+    to.replyTopic = message.responseTopic.empty() ? topics_.reply(reader.wanted.name)
                                                   : message.responseTopic;
     to.correlation = message.correlation;
     const auto request = parseCommand(message.payload);
     to.id = request.id;
-    logInfo(fmt::format("reader {}: command {}{}", reader.spec.name, to.command,
+    logInfo(fmt::format("reader {}: command {}{}", reader.wanted.name, to.command,
                         to.id.empty() ? std::string() : " (id " + to.id + ")"));
 
     if (!request.error.empty()) return reply(reader, to, false, request.error);
@@ -373,7 +373,7 @@ void Bridge::onMessage(const MqttMessage& message) {
 void Bridge::onReaderEvent(Reader& reader, const ReaderEvent& event) {
     if (stopping_) return;
     auto& status = reader.status;
-    const std::string& name = reader.spec.name;
+    const std::string& name = reader.wanted.name;
     using Kind = ReaderEvent::Kind;
     switch (event.kind) {
         case Kind::connecting:

@@ -47,7 +47,7 @@ private:
         EventLoop::TimerId timer = 0;
     };
     struct Reader {
-        ReaderSpec spec;
+        ReaderSpec wanted;
         std::unique_ptr<ReaderLink> link;
         ReaderStatus status;
         std::optional<Pending> pending;

@@ -85,16 +85,16 @@ Apply flag(bool BridgeConfig::*field) {
 }
 
 std::string applyReader(BridgeConfig& c, const std::string& v) {
-    ReaderSpec spec;
+    ReaderSpec wanted;
     const auto eq = v.find('=');
-    spec.name = v.substr(0, eq);
-    if (eq != std::string::npos) spec.address = v.substr(eq + 1);
-    if (!isTopicLevel(spec.name))
+    wanted.name = v.substr(0, eq);
+    if (eq != std::string::npos) wanted.address = v.substr(eq + 1);
+    if (!isTopicLevel(wanted.name))
         return fmt::format("reader '{}': the name must be one MQTT topic level", v);
     if (std::any_of(c.readers.begin(), c.readers.end(),
-                    [&](const ReaderSpec& r) { return r.name == spec.name; }))
-        return fmt::format("reader '{}' is named twice", spec.name);
-    c.readers.push_back(std::move(spec));
+                    [&](const ReaderSpec& r) { return r.name == wanted.name; }))
+        return fmt::format("reader '{}' is named twice", wanted.name);
+    c.readers.push_back(std::move(wanted));
     return {};
 }
 

@@ -149,10 +149,10 @@ ReaderLink::~ReaderLink() {
     stop();
 }
 
-std::unique_ptr<ReaderLink> ReaderLink::open(const BridgeConfig& config, const ReaderSpec& spec,
+std::unique_ptr<ReaderLink> ReaderLink::open(const BridgeConfig& config, const ReaderSpec& wanted,
                                              EventLoop& loop, Listener listener,
                                              std::string& error) {
-    if (config.readers.size() > 1 || !spec.address.empty()) {
+    if (config.readers.size() > 1 || !wanted.address.empty()) {
         error =
             "this build links one reader per bridge, found by its name: give one --reader NAME "
             "without an address";

@@ -55,10 +55,10 @@ class ReaderLink {
 public:
     using Listener = std::function<void(const ReaderEvent&)>;
 
-    // Sets up the link for `spec` (and the simulated reader with config.sim). Calls
+    // Sets up the link for `wanted` (and the simulated reader with config.sim). Calls
     // `listener` on `loop`. Nothing, with a one-line reason in `error`, when it cannot be
     // made (no Bluetooth, or several readers before this build can link them apart).
-    static std::unique_ptr<ReaderLink> open(const BridgeConfig& config, const ReaderSpec& spec,
+    static std::unique_ptr<ReaderLink> open(const BridgeConfig& config, const ReaderSpec& wanted,
                                             EventLoop& loop, Listener listener,
                                             std::string& error);
     ~ReaderLink();
