@@ -76,8 +76,8 @@ TEST(CliDecode, ExportContactBatteryVersionAndCheckAnswer) {
         "00 1E 89 BC 91 20 16 72 52 EA BC 51 FF 30 4E 0C 7C 50 B8 07 56 2F F8";
     EXPECT_EQ(decode("10 " + record + " B2"), json({{"kind", "contact"},
                                                     {"valid", true},
-                                                    {"phone", "0123        "},
-                                                    {"name", "AB                       "}}));
+                                                    {"phone", "0123"},
+                                                    {"name", "AB"}}));
     EXPECT_EQ(decode("10 " + record + " B3"), json({{"kind", "contact"}, {"valid", false}}));
 
     for (auto [raw, level] :

@@ -140,7 +140,7 @@ TEST_F(ReplayCli, EveryKindOfMalformedLineIsReported) {
         {"found \"a\\x4\"", "\\x needs two hex digits"},
         {"found \"a\"b", "text must be followed by a space"},
         {"found a\"b\"", "a quote inside a word"},
-        {"found \"a\" \"b\"", "unexpected text \"b\""},
+        {"found \"a\" \"b\"", "expected at, not a text"},
         {"connected now", "unexpected \"now\""},
         {"services FFE", "not a UUID: FFE"},
         {"services FFE0 none", "not a UUID: none"},
