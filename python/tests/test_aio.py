@@ -93,8 +93,7 @@ async def test_a_refused_write_is_false_with_its_status(tag, knobs, status):
 
 
 def test_a_disconnection_mid_write_raises_disconnected():
-    # In a child: the link keeps an interrupted write until its own time limit (21 s),
-    # which would refuse the writes of the sessions after it on this process-wide link.
+    # In a child: the process-wide link keeps what the session left behind.
     child = run_child("""
         import asyncio, orvex, orvex.aio
         from orvex.sim import SimFaults, SimReaderConfig
