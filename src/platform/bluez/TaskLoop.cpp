@@ -66,8 +66,19 @@ struct TaskLoop::State {
         std::unique_lock lock(mutex);
         while (!stopping) {
             // Drop invalidated timers so they wake nobody.
-            while (!timers.empty() && timers.begin()->second->cancelled)
-                timers.erase(timers.begin());
+            // They are released outside the lock: an action may hold what another thread
+            // holds a lock of its own on while it posts to this loop.
+            if (!timers.empty() && timers.begin()->second->cancelled) {
+                std::vector<std::shared_ptr<TimerEntry>> dropped;
+                while (!timers.empty() && timers.begin()->second->cancelled) {
+                    dropped.push_back(std::move(timers.begin()->second));
+                    timers.erase(timers.begin());
+                }
+                lock.unlock();
+                dropped.clear();
+                lock.lock();
+                continue;
+            }
             const auto now = Clock::now();
             if (!timers.empty() && timers.begin()->first <= now) {
                 auto node = timers.extract(timers.begin());
@@ -78,6 +89,8 @@ struct TaskLoop::State {
                 }
                 lock.unlock();
                 if (!entry->cancelled) runGuarded(entry->action);
+                // A one-shot timer is released here, outside the lock, like a task.
+                node = decltype(node){};
                 entry.reset();
                 lock.lock();
                 continue;
