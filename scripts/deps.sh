@@ -10,6 +10,7 @@ packages=(
   libsdbus-c++-dev libsystemd-dev dbus-daemon
   libmosquitto-dev mosquitto mosquitto-clients libsqlite3-dev openssl
   doxygen
+  pybind11-dev python3-dev python3-pytest python3-pytest-asyncio
 )
 missing=()
 for p in "${packages[@]}"; do
