@@ -90,6 +90,8 @@ inline constexpr double WATCHDOG_INTERVAL = 2.5;
 inline constexpr double SCAN_TIMEOUT = 21.0;
 inline constexpr double CONTACT_TIMEOUT = 21.0;
 inline constexpr double CONTACT_WRITE_PHASE_TIMEOUT = 21.0;
+// The same export record again within this time is a doubled notification.
+inline constexpr double DOUBLED_EXPORT_RECORD_WINDOW = 1.0;
 inline constexpr long PING_LIMIT = 9;  // the link drops when pingCounter exceeds this
 inline constexpr long BATTERY_PERIOD = 100;
 inline constexpr double BATTERY_FULL_SCALE = 134.0;

@@ -229,9 +229,12 @@ private:
     bool scanPending = false;
     // A reading has been reported with its contact pending and waits for its final report.
     bool contactPending = false;
-    // The export record reported last, while no other message has come since: the same
-    // record again is a doubled notification, not another reading.
+    // The export record reported last, while no other message has come since, and when it
+    // came: the same record again within a second is a doubled notification, not another
+    // reading. (A reader exports again only when someone asks it to, which takes longer; a
+    // doubled notification follows its original at once.)
     Bytes lastExportRecord;
+    double lastExportRecordAt = 0.0;
 
     std::shared_ptr<platform::Timer> connectionTimer;
     std::shared_ptr<platform::Timer> watchdogTimer;

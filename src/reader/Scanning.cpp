@@ -120,12 +120,14 @@ void Link::exportRecordsComplete() {
            (done == 0 || readBuffer[done] == code::exportRecord)) {
         const std::span<const std::uint8_t> record(readBuffer.data() + done, EXPORT_RECORD_SIZE);
         done += EXPORT_RECORD_SIZE;
-        // The same notification twice.
-        if (std::equal(record.begin(), record.end(), lastExportRecord.begin(),
+        const double now = platform_->now();
+        if (now - lastExportRecordAt < DOUBLED_EXPORT_RECORD_WINDOW &&
+            std::equal(record.begin(), record.end(), lastExportRecord.begin(),
                        lastExportRecord.end())) {
-            continue;
+            continue;  // the same notification twice
         }
         lastExportRecord.assign(record.begin(), record.end());
+        lastExportRecordAt = now;
         currentScan = handleIncomingScan(record.subspan(textOffset));
         const long number = exportRecordNumber(record);
         report([&](auto& d) { d.exportReceived(*currentScan, number); });
