@@ -1,12 +1,11 @@
 // SPDX-License-Identifier: Apache-2.0
-#include "replay/Replay.hpp"
+#include "orvex/sim/Replay.hpp"
 
 #include <type_traits>
 #include <utility>
 
 #include "orvex/ReaderInterface.hpp"
 #include "orvex/sim/SimPlatform.hpp"
-#include "reader/ReaderInterfaceFactory.hpp"
 #include "replay/Format.hpp"
 #include "replay/Recorders.hpp"
 #include "replay/Script.hpp"
@@ -17,7 +16,7 @@ struct Replay::State {
     std::shared_ptr<ReplayOutput> out;
     std::shared_ptr<SimPlatform> platform;
     std::shared_ptr<RecordingDelegate> delegate;
-    std::unique_ptr<ReaderInterface> link;
+    std::shared_ptr<ReaderInterface> link;
     // A line "---" was read: the rest is a scenario's expected output, not run.
     bool ended = false;
 
@@ -32,7 +31,7 @@ Replay::Replay(Sink out) : state_(std::make_unique<State>()) {
     s.platform = std::make_shared<SimPlatform>(Clock::virtualTime);
     s.platform->setObserver(std::make_shared<RecordingObserver>(s.out));
     s.delegate = std::make_shared<RecordingDelegate>(s.out);
-    s.link = detail::ReaderInterfaceFactory::make(s.platform);
+    s.link = ReaderInterface::create(s.platform);
     s.link->setDelegate(s.delegate);
     s.platform->runUntilIdle();
 }

@@ -17,7 +17,7 @@
 #include "orvex/sim/SimReader.hpp"
 #include "replay/Format.hpp"
 #include "replay/Recorders.hpp"
-#include "replay/Replay.hpp"
+#include "orvex/sim/Replay.hpp"
 
 // A session recorded on the real-time simulator replays, in virtual time, to the same
 // delegate calls.

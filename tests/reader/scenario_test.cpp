@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "replay/Replay.hpp"
+#include "orvex/sim/Replay.hpp"
 
 // Golden transcripts: every tests/scenarios/*.txt holds a replay script, a line `---`, and
 // the output expected from it. In the expected part, blank lines and lines starting with

@@ -14,98 +14,61 @@
 #include "Commands.hpp"
 #include "Describe.hpp"
 #include "Hex.hpp"
-#include "model/Text.hpp"
-#include "orvex/Contact.hpp"
-#include "reader/Commands.hpp"
-#include "reader/Messages.hpp"
+#include "orvex/Message.hpp"
 
 namespace orvex::cli {
 
 namespace {
 
-using detail::Bytes;
 using Json = nlohmann::ordered_json;
 
-// A decoded message, or the reason it could not be decoded.
-struct Decoded {
-    std::optional<Json> json;
-    std::string error;
-};
-
-Decoded tooShort(const char* kind, std::size_t need, std::size_t got) {
-    return {std::nullopt, fmt::format("{} message needs {} bytes, got {}", kind, need, got)};
-}
-
 void addScan(Json& out, const ScanResult& result) {
-    const auto& xpdr = result.scan->xpdr;
+    const auto xpdr = result.scan ? result.scan->xpdr : nullptr;
+    if (!xpdr) {
+        out["type"] = nullptr;
+        out["typeName"] = nullptr;
+        out["id"] = nullptr;
+        return;
+    }
     out["type"] = xpdr->type;
     out["typeName"] = xpdr->typename_();
     out["id"] = xpdr->id;
 }
 
-Decoded describe(const Bytes& m) {
-    namespace code = detail::code;
-    if (m.empty()) return {std::nullopt, "no bytes given"};
-    const std::size_t n = m.size();
-    switch (m[0]) {
-        case code::requestedScan:
-        case code::scan: {
-            if (n < detail::PACKED_SCAN_SIZE) return tooShort("packed scan", 9, n);
-            Json out{{"kind", "packedScan"}};
-            addScan(out, detail::decodePackedScan(m, 0));
-            return {out, {}};
+// The tool's own names for the kinds (its JSON output is relied on by scripts).
+Json describe(const ReaderMessage& m) {
+    switch (m.kind) {
+        case MessageKind::packedScan:
+        case MessageKind::textScan: {
+            Json out{{"kind", m.kind == MessageKind::packedScan ? "packedScan" : "textScan"}};
+            addScan(out, m.reading);
+            return out;
         }
-        case code::text: {
-            if (detail::isStatusMessage(m)) {
-                Json out{{"kind", "status"}};
-                const std::uint8_t state = m[5];
-                out["active"] = state == detail::STATUS_BEGIN ? Json(true)
-                                : state == detail::STATUS_END ? Json(false)
-                                                              : Json(nullptr);
-                out["state"] = detail::latin1ToUtf8(Bytes{state});
-                return {out, {}};
+        case MessageKind::scanStatus:
+            return Json{{"kind", "status"},
+                        {"active", m.scanning ? Json(*m.scanning) : Json(nullptr)},
+                        {"state", m.text}};
+        case MessageKind::exportRecord: {
+            Json out{{"kind", "export"}, {"number", m.number}};
+            addScan(out, m.reading);
+            return out;
+        }
+        case MessageKind::contact: {
+            Json out{{"kind", "contact"}, {"valid", m.contact != nullptr}};
+            if (m.contact) {
+                out["phone"] = withoutPadding(m.contact->phone);
+                out["name"] = withoutPadding(m.contact->name);
             }
-            if (n < detail::TEXT_SCAN_SIZE) return tooShort("text scan", 31, n);
-            Json out{{"kind", "textScan"}};
-            addScan(out, detail::decodeTextScan(m, 0));  // as the link does: all bytes
-            return {out, {}};
+            return out;
         }
-        case code::exportRecord: {
-            if (n < detail::EXPORT_RECORD_SIZE) return tooShort("export", 37, n);
-            const Bytes record(m.begin(), m.begin() + detail::EXPORT_RECORD_SIZE);
-            Json out{{"kind", "export"}, {"number", detail::exportRecordNumber(record)}};
-            addScan(out, detail::decodeTextScan(Bytes(record.begin() + 6, record.end()), 0));
-            return {out, {}};
-        }
-        case code::contact: {
-            if (n < detail::CONTACT_ANSWER_SIZE) return tooShort("contact", 25, n);
-            Bytes record(m.begin() + 1, m.begin() + detail::CONTACT_ANSWER_SIZE);
-            const auto contact = Contact::decode(record);
-            Json out{{"kind", "contact"}, {"valid", contact != nullptr}};
-            if (contact) {
-                out["phone"] = withoutPadding(contact->phone);
-                out["name"] = withoutPadding(contact->name);
-            }
-            return {out, {}};
-        }
-        case code::battery: {
-            if (n < detail::BATTERY_ANSWER_SIZE) return tooShort("battery", 3, n);
-            return {Json{{"kind", "battery"}, {"level", detail::batteryLevel(m[1])}}, {}};
-        }
-        case code::version: {
-            if (std::find(m.begin() + 1, m.end(), 0) == m.end()) {
-                return {std::nullopt, "version message has no terminating 00 byte"};
-            }
-            return {Json{{"kind", "version"}, {"text", detail::versionText(m)}}, {}};
-        }
-        case code::microAppCheck: {
-            if (n < detail::MICRO_APP_ANSWER_SIZE) return tooShort("micro-app check answer", 3, n);
-            const bool current = m[1] == 0x00 && m[2] == 0x01;
-            return {Json{{"kind", "checkAnswer"}, {"current", current}}, {}};
-        }
-        default:
-            return {std::nullopt, fmt::format("unknown message code {:02X}", m[0])};
+        case MessageKind::battery:
+            return Json{{"kind", "battery"}, {"level", m.batteryLevel}};
+        case MessageKind::version:
+            return Json{{"kind", "version"}, {"text", m.text}};
+        case MessageKind::microAppCheck:
+            return Json{{"kind", "checkAnswer"}, {"current", m.microAppCurrent}};
     }
+    return Json{{"kind", to_string(m.kind)}};
 }
 
 int decodeMessage(const std::vector<std::string>& hex) {
@@ -115,12 +78,13 @@ int decodeMessage(const std::vector<std::string>& hex) {
         fmt::print(stderr, "orvex: decode: {}\n", error);
         return 2;
     }
-    const Decoded decoded = describe(*bytes);
-    if (!decoded.json) {
+    const DecodedMessage decoded = orvex::decodeMessage(*bytes);
+    if (!decoded.message) {
         fmt::print(stderr, "orvex: decode: {}\n", decoded.error);
         return 2;
     }
-    fmt::print("{}\n", decoded.json->dump(-1, ' ', false, Json::error_handler_t::replace));
+    const Json json = describe(*decoded.message);
+    fmt::print("{}\n", json.dump(-1, ' ', false, Json::error_handler_t::replace));
     return 0;
 }
 

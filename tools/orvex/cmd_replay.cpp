@@ -10,7 +10,7 @@
 #include <fmt/format.h>
 
 #include "Commands.hpp"
-#include "replay/Replay.hpp"
+#include "orvex/sim/Replay.hpp"
 
 namespace orvex::cli {
 
