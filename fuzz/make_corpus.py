@@ -15,6 +15,11 @@ def notify(*data):
     assert len(data) < 256
     return bytes([0, len(data)]) + data
 
+def notify_repeated(times, *data):  # 2 to 32 times
+    data = bytes(data)
+    assert len(data) < 256 and 2 <= times <= 32
+    return bytes([3, len(data)]) + data + bytes([times - 2])
+
 def wait(seconds):
     return bytes([4, int(seconds * 4)])
 
@@ -87,8 +92,7 @@ LINK = {
     + HANDSHAKE + UPLOAD + notify(0x81),
     "adapter_off_while_connected": image_slices(5) + HANDSHAKE + UPLOAD + adapter(4)
     + adapter(5) + CONNECT,
-    "version_never_ends": NO_IMAGE + HANDSHAKE
-    + b"".join(notify(0x87, *([0x41] * 200)) for _ in range(24)),
+    "version_never_ends": NO_IMAGE + HANDSHAKE + notify_repeated(24, 0x87, *([0x41] * 200)),
     "delegate_removed": NO_IMAGE + delegate(False) + CONNECTED + SCAN + notify(*FDXB)
     + wait(22) + delegate(True) + SCAN,
 }
