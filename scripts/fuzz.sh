@@ -87,7 +87,7 @@ fi
 
 # Shorter allocation stacks and a smaller quarantine than AddressSanitizer's defaults make
 # each run cheaper; a reproduce command run by hand gets the full defaults back.
-export ASAN_OPTIONS=${ASAN_OPTIONS-malloc_context_size=8:quarantine_size_mb=64}
+export ASAN_OPTIONS=${ASAN_OPTIONS-malloc_context_size=2:quarantine_size_mb=16}
 export UBSAN_OPTIONS=${UBSAN_OPTIONS-print_stacktrace=1}
 
 status=0
