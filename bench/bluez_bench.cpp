@@ -1,9 +1,12 @@
 // SPDX-License-Identifier: Apache-2.0
-// BlueZ backend figures against the fake org.bluez on a private bus:
+// BlueZ backend figures against the fake org.bluez on a private bus, over acquired sockets
+// (AcquireNotify / AcquireWrite) and over D-Bus calls and signals (StartNotify / WriteValue):
 //  1. the median time from a notification leaving the fake to the link's delegate call
-//     (didUpdateValue on the link queue);
+//     (didUpdateValue on the link queue), and the CPU time per notification of this
+//     process (backend and fake) and of the bus daemon;
 //  2. the wall time of a 64 KiB micro-app upload through the whole link with a fixed
-//     answer delay, as a ratio to the protocol's round-trip bound (slices x answer delay).
+//     answer delay at MTU 23 and 247, best of three, as a ratio to the protocol's
+//     round-trip bound (slices x answer delay).
 // A plain program: it prints its figures and returns.
 
 #include <algorithm>
@@ -12,9 +15,15 @@
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
+#include <iterator>
+#include <sstream>
 #include <future>
 #include <mutex>
+#include <string>
 #include <vector>
+
+#include <sys/resource.h>
+#include <unistd.h>
 
 #ifdef ORVEX_WITH_BLUEZ
 #include "orvex/ReaderInterface.hpp"
@@ -99,9 +108,37 @@ public:
     }
 };
 
-void notificationLatency() {
+const char* pathName(bool sockets) {
+    return sockets ? "sockets" : "D-Bus   ";
+}
+
+double processCpu() {
+    rusage usage{};
+    getrusage(RUSAGE_SELF, &usage);
+    return static_cast<double>(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
+           static_cast<double>(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
+}
+
+// utime + stime of another process, from /proc.
+double otherCpu(pid_t pid) {
+    std::ifstream stat("/proc/" + std::to_string(pid) + "/stat");
+    std::string text((std::istreambuf_iterator<char>(stat)), std::istreambuf_iterator<char>());
+    const auto close = text.rfind(')');
+    if (close == std::string::npos) return 0;
+    std::istringstream fields(text.substr(close + 2));
+    std::string field;
+    double utime = 0, stime = 0;
+    for (int i = 3; i <= 15 && fields >> field; ++i) {
+        if (i == 14) utime = std::stod(field);
+        if (i == 15) stime = std::stod(field);
+    }
+    return (utime + stime) / static_cast<double>(sysconf(_SC_CLK_TCK));
+}
+
+void notificationLatency(bool sockets) {
     PrivateBus bus;
     FakeConfig config;
+    config.reader->sockets = sockets;
     FakeBluez fake(bus.address(), config);
     BluezOptions options;
     options.busAddress = bus.address();
@@ -126,7 +163,9 @@ void notificationLatency() {
 
     // One at a time on an otherwise quiet bus, so the figure is the latency of one
     // notification, not a queue's.
-    constexpr int kCount = 500;
+    constexpr int kCount = 2000;
+    const double cpuBefore = processCpu();
+    const double daemonBefore = otherCpu(bus.pid());
     for (int i = 0; i < kCount; ++i) {
         fake.notify({static_cast<std::uint8_t>(i), static_cast<std::uint8_t>(i >> 8)});
         std::unique_lock wait(delegate->moments.mutex);
@@ -134,6 +173,8 @@ void notificationLatency() {
             return delegate->moments.values.size() > static_cast<std::size_t>(i);
         });
     }
+    const double cpu = (processCpu() - cpuBefore) / kCount * 1e6;
+    const double daemonCpu = (otherCpu(bus.pid()) - daemonBefore) / kCount * 1e6;
     std::unique_lock lock(delegate->moments.mutex);
     const auto sent = fake.notificationTimes();
     const auto& got = delegate->moments.values;
@@ -144,8 +185,12 @@ void notificationLatency() {
     lock.unlock();
     if (micros.empty()) return std::puts("notification latency: nothing arrived"), void();
     std::sort(micros.begin(), micros.end());
-    std::printf("notification -> delegate: median %.0f us, p90 %.0f us (%zu of %d delivered)\n",
-                micros[micros.size() / 2], micros[micros.size() * 9 / 10], micros.size(), kCount);
+    std::printf(
+        "notification -> delegate over %s: median %.0f us, p90 %.0f us (%zu of %d delivered); "
+        "CPU per notification: %.1f us in this process (backend and fake), %.1f us in the bus "
+        "daemon\n",
+        pathName(sockets), micros[micros.size() / 2], micros[micros.size() * 9 / 10],
+        micros.size(), kCount, cpu, daemonCpu);
     platform->linkQueue().post([c = std::move(central)]() mutable { c.reset(); });
 }
 
@@ -175,7 +220,8 @@ public:
     }
 };
 
-void uploadRatio() {
+// Returns the ratio of the upload's wall time to its round-trip bound (0: it failed).
+double uploadRatio(std::uint16_t mtu, bool sockets, bool print) {
     constexpr double kAnswerDelay = 0.005;
     const auto imagePath = std::filesystem::temp_directory_path() / "orvex-bench-image.bin";
     {
@@ -188,6 +234,8 @@ void uploadRatio() {
     FakeConfig config;
     config.reader->reader.microAppCurrent = false;
     config.reader->reader.answerDelay = kAnswerDelay;
+    config.reader->mtu = mtu;
+    config.reader->sockets = sockets;
     FakeBluez fake(bus.address(), config);
     BluezOptions options;
     options.busAddress = bus.address();
@@ -200,22 +248,36 @@ void uploadRatio() {
     link->connectToReader();
     const bool done = host->moments.waitFor("uploaded");
     std::filesystem::remove(imagePath);
-    if (!done || host->slices <= 0) return std::puts("upload: did not complete"), void();
+    if (!done || host->slices <= 0) return std::puts("upload: did not complete"), 0.0;
     const double wall = std::chrono::duration<double>(host->ended - host->started).count();
     const double bound = static_cast<double>(host->slices) * kAnswerDelay;
-    std::printf(
-        "64 KiB upload: %ld slices in %.2f s; round-trip bound %.2f s (answer delay %.0f ms); "
-        "ratio %.2f\n",
-        host->slices, wall, bound, kAnswerDelay * 1000, wall / bound);
+    if (print) {
+        std::printf(
+            "  64 KiB upload, MTU %3u over %s: %ld slices in %.2f s; round-trip bound %.2f s "
+            "(answer delay %.0f ms); ratio %.3f\n",
+            mtu, pathName(sockets), host->slices, wall, bound, kAnswerDelay * 1000, wall / bound);
+    }
     link.reset();
+    return wall / bound;
 }
 
 }  // namespace
 
 int main() {
     std::setvbuf(stdout, nullptr, _IOLBF, 0);
-    notificationLatency();
-    uploadRatio();
+    notificationLatency(true);
+    notificationLatency(false);
+    for (bool sockets : {true, false}) {
+        for (std::uint16_t mtu : {23, 247}) {
+            double best = 0;
+            for (int run = 0; run < 3; ++run) {
+                const double ratio = uploadRatio(mtu, sockets, true);
+                if (ratio > 0 && (best == 0 || ratio < best)) best = ratio;
+            }
+            std::printf("upload MTU %3u over %s: best of three ratio %.3f\n", mtu,
+                        pathName(sockets), best);
+        }
+    }
     return 0;
 }
 

@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: Apache-2.0
 #include "fakebluez/FakeBluez.hpp"
 
+#include <poll.h>
+
 #include <algorithm>
 #include <future>
 #include <stdexcept>
@@ -142,6 +144,7 @@ FakeBluez::~FakeBluez() {
         impl_->sync([](Impl&) {});  // what stopBus left behind it is done with
     } catch (...) {
     }
+    impl_->poller.reset();  // no packet is handed on any more
     // The loop stops here, so nothing it holds runs against a half-destroyed fake.
     impl_->queue.reset();
 }
@@ -231,6 +234,17 @@ std::vector<std::string> FakeBluez::calls() const {
 std::size_t FakeBluez::ignoredWrites() const {
     std::lock_guard lock(impl_->recordMutex);
     return impl_->ignoredWrites;
+}
+
+int FakeBluez::acquiredSockets() const {
+    std::lock_guard lock(impl_->socketMutex);
+    int open = 0;
+    for (int fd : {impl_->writeSocketFd, impl_->notifySocketFd}) {
+        if (fd < 0) continue;
+        pollfd p{fd, POLLOUT, 0};
+        if (::poll(&p, 1, 0) >= 0 && !(p.revents & (POLLHUP | POLLERR | POLLNVAL))) ++open;
+    }
+    return open;
 }
 
 bool FakeBluez::isConnected() const {

@@ -51,6 +51,9 @@ struct FakeReaderConfig {
     // A reader whose answers go nowhere until its notifications are on: what it is sent
     // before then is dropped unanswered (see ignoredWrites()).
     bool ignoreWritesBeforeNotify = false;
+    // AcquireWrite / AcquireNotify hand out sockets; false: they answer NotSupported (as
+    // BlueZ versions and characteristics without them do), leaving WriteValue/StartNotify.
+    bool sockets = true;
 };
 
 struct FakeConfig {
@@ -74,7 +77,7 @@ struct FakeConfig {
 // One WriteValue as the fake received it.
 struct FakeWrite {
     std::vector<std::uint8_t> bytes;
-    std::string type;  // the `type` option: "request", "command" or empty
+    std::string type;  // the `type` option: "request", "command", empty; "socket": AcquireWrite
 };
 
 class FakeBluez {
@@ -111,6 +114,8 @@ public:
     std::vector<FakeWrite> writes() const;           // every WriteValue received, in order
     std::vector<std::string> calls() const;          // method names received, in order
     std::size_t ignoredWrites() const;  // writes the reader dropped (ignoreWritesBeforeNotify)
+    // The acquired sockets the fake holds whose other end is still open (0, 1 or 2).
+    int acquiredSockets() const;
     bool isConnected() const;
     bool isNotifying() const;
     // Whether the bus has gone away under the fake; it serves nobody from then on.

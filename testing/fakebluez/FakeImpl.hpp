@@ -15,6 +15,7 @@
 #include <sdbus-c++/sdbus-c++.h>
 
 #include "platform/bluez/BusLoop.hpp"
+#include "platform/bluez/Sockets.hpp"
 #include "platform/bluez/TaskLoop.hpp"
 #include "platform/bluez/Values.hpp"
 #include "fakebluez/FakeBluez.hpp"
@@ -66,6 +67,15 @@ struct FakeBluez::Impl {
     // Replies held back by writeReplyDelay; dropped with the connection they belong to.
     std::vector<std::shared_ptr<sdbus::Result<>>> heldReplies;
     std::shared_ptr<sim::SimReader> reader;
+    // Acquired sockets (the fake's ends). The write socket is read by the poller; the
+    // notify socket is written on the fake's loop.
+    std::unique_ptr<SocketPoller> poller = std::make_unique<SocketPoller>();
+    unsigned writeSocketId = 0;  // poller id, 0: none
+    OwnedFd notifySocket;
+    std::atomic<int> acquiredLive{0};
+    mutable std::mutex socketMutex;  // the two below, read from any thread
+    int writeSocketFd = -1;
+    int notifySocketFd = -1;
     std::shared_ptr<sim::SimDeviceContext> context;
 
     // The readers of `config.moreReaders` (FakeMoreReaders.cpp).
@@ -127,6 +137,9 @@ struct FakeBluez::Impl {
     void disconnect(const std::string& path, sdbus::Result<> result);
     void write(const std::string& path, Bytes bytes, std::string type, sdbus::Result<> result);
     void dropLink();
+    void closeSockets();
+    void acquireWrite(sdbus::Result<sdbus::UnixFd, std::uint16_t> result);
+    void acquireNotify(sdbus::Result<sdbus::UnixFd, std::uint16_t> result);
     void setPowered(bool on);
     void after(std::chrono::milliseconds delay, std::function<void(Impl&)> action);
 };

@@ -1,4 +1,6 @@
 // SPDX-License-Identifier: Apache-2.0
+#include <sys/socket.h>
+
 #include <algorithm>
 
 #include "fakebluez/FakeImpl.hpp"
@@ -141,6 +143,8 @@ void FakeBluez::Impl::registerCharacteristic(sdbus::IObject& object, const std::
                     r->returnError(bluezError("NotConnected", "Not Connected"));
                 } else if (path != notifyPath) {
                     r->returnError(bluezError("NotSupported", "Operation is not supported"));
+                } else if (notifySocket) {
+                    r->returnError(bluezError("NotPermitted", "Notify acquired"));
                 } else {
                     // The reply waits for the reader's acknowledgement of the CCC write.
                     after(config.reader->notifyDelay, [r, epoch = epoch](Impl& s) {
@@ -194,6 +198,40 @@ void FakeBluez::Impl::registerCharacteristic(sdbus::IObject& object, const std::
                 loop->wake();
             });
         });
+    object.registerMethod("AcquireWrite")
+        .onInterface(GATT_CHARACTERISTIC)
+        .implementedAs([this, path](sdbus::Result<sdbus::UnixFd, std::uint16_t>&& result,
+                                    DbusProps) {
+            auto r = std::make_shared<sdbus::Result<sdbus::UnixFd, std::uint16_t>>(
+                std::move(result));
+            queue->post([this, r, path] {
+                if (!connection) return;  // the service went down meanwhile
+                record("AcquireWrite");
+                if (path != writePath || !config.reader->sockets) {
+                    r->returnError(bluezError("NotSupported", "Operation is not supported"));
+                } else {
+                    acquireWrite(std::move(*r));
+                }
+                loop->wake();
+            });
+        });
+    object.registerMethod("AcquireNotify")
+        .onInterface(GATT_CHARACTERISTIC)
+        .implementedAs([this, path](sdbus::Result<sdbus::UnixFd, std::uint16_t>&& result,
+                                    DbusProps) {
+            auto r = std::make_shared<sdbus::Result<sdbus::UnixFd, std::uint16_t>>(
+                std::move(result));
+            queue->post([this, r, path] {
+                if (!connection) return;  // the service went down meanwhile
+                record("AcquireNotify");
+                if (path != notifyPath || !config.reader->sockets) {
+                    r->returnError(bluezError("NotSupported", "Operation is not supported"));
+                } else {
+                    acquireNotify(std::move(*r));
+                }
+                loop->wake();
+            });
+        });
     object.registerMethod("ReadValue")
         .onInterface(GATT_CHARACTERISTIC)
         .implementedAs([this, path](sdbus::Result<Bytes>&& result, DbusProps) {
@@ -211,6 +249,108 @@ void FakeBluez::Impl::registerCharacteristic(sdbus::IObject& object, const std::
                 loop->wake();
             });
         });
+}
+
+void FakeBluez::Impl::acquireWrite(sdbus::Result<sdbus::UnixFd, std::uint16_t> result) {
+    if (!connected) {
+        result.returnError(bluezError("NotConnected", "Not Connected"));
+        return;
+    }
+    if (writeSocketId != 0) {
+        result.returnError(bluezError("NotPermitted", "Write acquired"));
+        return;
+    }
+    int ends[2];
+    if (::socketpair(AF_UNIX, SOCK_SEQPACKET | SOCK_CLOEXEC, 0, ends) != 0) {
+        result.returnError(bluezError("Failed", "socketpair failed"));
+        return;
+    }
+    OwnedFd mine(ends[0], &acquiredLive);
+    {
+        std::lock_guard lock(socketMutex);
+        writeSocketFd = mine.get();
+    }
+    auto weakQueue = std::weak_ptr<TaskLoop>(queue);
+    const unsigned attempt = epoch;
+    const unsigned id = poller->add(
+        std::move(mine),
+        [this, weakQueue, attempt](Bytes bytes) {
+            auto q = weakQueue.lock();
+            if (!q) return;
+            q->post([this, attempt, bytes = std::move(bytes)] {
+                {
+                    std::lock_guard lock(recordMutex);
+                    calls.push_back("socket write");
+                    writes.push_back(FakeWrite{bytes, "socket"});
+                }
+                if (attempt != epoch || !connected || bytes.size() + 3 > config.reader->mtu) return;
+                if (config.reader->ignoreWritesBeforeNotify && !notifying) {
+                    std::lock_guard lock(recordMutex);
+                    ++ignoredWrites;
+                } else if (reader) {
+                    reader->onWrite(bytes, writeUuid, platform::WriteType::withoutResponse);
+                }
+            });
+        },
+        [this] {
+            // The client let go of it (BlueZ notices the hang-up).
+            std::lock_guard lock(socketMutex);
+            writeSocketFd = -1;
+        });
+    writeSocketId = id;
+    result.returnResults(sdbus::UnixFd(ends[1], sdbus::adopt_fd), config.reader->mtu);
+}
+
+void FakeBluez::Impl::acquireNotify(sdbus::Result<sdbus::UnixFd, std::uint16_t> result) {
+    if (!connected) {
+        result.returnError(bluezError("NotConnected", "Not Connected"));
+        return;
+    }
+    if (notifySocket) {
+        result.returnError(bluezError("NotPermitted", "Notify acquired"));
+        return;
+    }
+    if (notifying) {
+        result.returnError(bluezError("InProgress", "Operation already in progress"));
+        return;
+    }
+    auto r = std::make_shared<sdbus::Result<sdbus::UnixFd, std::uint16_t>>(std::move(result));
+    // Like StartNotify, the reply waits for the reader's acknowledgement of the CCC write.
+    after(config.reader->notifyDelay, [r, attempt = epoch](Impl& s) {
+        if (attempt != s.epoch || !s.connected) {
+            r->returnError(bluezError("Failed", "Not connected"));
+            s.loop->wake();
+            return;
+        }
+        int ends[2];
+        if (::socketpair(AF_UNIX, SOCK_SEQPACKET | SOCK_CLOEXEC, 0, ends) != 0) {
+            r->returnError(bluezError("Failed", "socketpair failed"));
+            s.loop->wake();
+            return;
+        }
+        {
+            std::lock_guard lock(s.socketMutex);
+            s.notifySocket = OwnedFd(ends[0], &s.acquiredLive);
+            s.notifySocketFd = ends[0];
+        }
+        s.notifying = true;
+        s.notifyingFlag = true;
+        r->returnResults(sdbus::UnixFd(ends[1], sdbus::adopt_fd), s.config.reader->mtu);
+        s.loop->wake();
+    });
+}
+
+void FakeBluez::Impl::closeSockets() {
+    unsigned id = 0;
+    {
+        std::lock_guard lock(socketMutex);
+        notifySocket.reset();
+        notifySocketFd = -1;
+        writeSocketFd = -1;
+        id = writeSocketId;
+        writeSocketId = 0;
+    }
+    if (id != 0) poller->remove(id);
 }
 
 void FakeBluez::Impl::connect(const std::string& path, sdbus::Result<> result) {
@@ -284,6 +424,7 @@ void FakeBluez::Impl::dropLink() {
     notifying = false;
     notifyingFlag = false;
     ++epoch;
+    closeSockets();  // BlueZ closes acquired sockets with the link
     if (tree.count(notifyPath)) {
         setProps(notifyPath, GATT_CHARACTERISTIC, {{"Notifying", FakeValue(false)}});
     }

@@ -58,6 +58,7 @@ void FakeBluez::Impl::startBus() {
 }
 
 void FakeBluez::Impl::stopBus() {
+    closeSockets();  // the daemon's ends go with it
     if (loop) loop->stop();
     pendingConnect.reset();
     heldReplies.clear();
@@ -366,6 +367,19 @@ void FakeBluez::Impl::notifyValue(const platform::Uuid& characteristic, const By
     {
         std::lock_guard lock(recordMutex);
         notificationTimes.push_back(std::chrono::steady_clock::now());
+    }
+    if (notifySocket) {
+        if (sendPacket(notifySocket.get(), value.data(), value.size()) < 0) {
+            // The client let go of it: the acquired session is over.
+            {
+                std::lock_guard lock(socketMutex);
+                notifySocket.reset();
+                notifySocketFd = -1;
+            }
+            notifying = false;
+            notifyingFlag = false;
+        }
+        return;
     }
     setProps(notifyPath, GATT_CHARACTERISTIC, {{"Value", FakeValue(value)}});
 }

@@ -19,6 +19,7 @@ public:
     PrivateBus& operator=(const PrivateBus&) = delete;
 
     const std::string& address() const { return address_; }
+    pid_t pid() const { return pid_; }  // the daemon's process (for measurements)
     // Ends the daemon now (every connection on it breaks).
     void kill();
 

@@ -17,6 +17,7 @@
 
 #include "orvex/platform/Platform.hpp"
 #include "platform/bluez/BluezPlatform.hpp"
+#include "platform/bluez/Sockets.hpp"
 #include "fakebluez/FakeBluez.hpp"
 #include "fakebluez/PrivateBus.hpp"
 

@@ -227,8 +227,15 @@ TEST_P(Gatt, ServicesAndCharacteristicsComeFilteredInTheLinksOrder) {
 INSTANTIATE_TEST_SUITE_P(Layouts, Gatt,
                          ::testing::Values(sim::SimService::uart, sim::SimService::serial16));
 
+// Without sockets (BlueZ refuses AcquireWrite), every piece is one WriteValue.
+FakeConfig withoutSockets(sim::SimService service = sim::SimService::uart) {
+    FakeConfig config = fastConfig(service);
+    config.reader->sockets = false;
+    return config;
+}
+
 TEST(Writes, AreCutToTheAttPayloadSentInOrderWithTheirType) {
-    FakeWorld world(fastConfig());
+    FakeWorld world(withoutSockets());
     Backend backend(world.options());
     ASSERT_TRUE(backend.recorder->log.waitFor("state 5"));
     auto reader = backend.connectReader(kServices, kCharacteristics);
@@ -255,8 +262,8 @@ TEST(Writes, AreCutToTheAttPayloadSentInOrderWithTheirType) {
     EXPECT_EQ(writes[8].type, "command");
 }
 
-TEST(Writes, SlowAnswersNeitherReorderNorBlockTheLinkQueue) {
-    FakeWorld world(fastConfig(sim::SimService::serial16));
+TEST(Writes, SlowAnswersNeitherReorderNorBlockTheLinkQueueAndWhatWaitsIsMerged) {
+    FakeWorld world(withoutSockets(sim::SimService::serial16));
     Backend backend(world.options());
     ASSERT_TRUE(backend.recorder->log.waitFor("state 5"));
     auto reader = backend.connectReader(kServices, kCharacteristics);
@@ -269,15 +276,128 @@ TEST(Writes, SlowAnswersNeitherReorderNorBlockTheLinkQueue) {
             reader->writeValue(Bytes(30, i), chars[0], platform::WriteType::withResponse);
         }
     });
-    onLinkQueue(*backend.platform, [] {});  // runs long before the 20 writes are answered
-    EXPECT_LT(world.fake->writes().size(), 20u);
-    ASSERT_TRUE(eventually([&] { return world.fake->writes().size() >= 20; }));
+    onLinkQueue(*backend.platform, [] {});  // runs long before the writes are answered
+    EXPECT_LT(world.fake->writes().size(), 3u);
+    Bytes expected;
+    for (std::uint8_t i = 0; i < 10; ++i) expected.insert(expected.end(), 30, i);
+    auto joined = [&] {
+        Bytes all;
+        for (const auto& w : world.fake->writes()) all.insert(all.end(), w.bytes.begin(), w.bytes.end());
+        return all;
+    };
+    ASSERT_TRUE(eventually([&] { return joined().size() >= expected.size(); }));
+    EXPECT_EQ(joined(), expected);
+    // The first frame went alone; the nine queued behind it went as one stream of full
+    // pieces: 2 + 14 calls instead of 20.
     auto writes = world.fake->writes();
-    for (std::size_t i = 0; i < writes.size(); ++i) {
-        EXPECT_EQ(writes[i].bytes.front(), i / 2) << "write " << i;
-        EXPECT_EQ(writes[i].bytes.size(), i % 2 == 0 ? 20u : 10u);
-    }
+    EXPECT_EQ(writes.size(), 16u);
+    for (const auto& w : writes) EXPECT_LE(w.bytes.size(), 20u);
 }
+
+struct PathCase {
+    const char* name;
+    bool sockets;
+};
+
+class WritePaths : public ::testing::TestWithParam<PathCase> {};
+
+// Over acquired sockets where BlueZ hands them out, else over WriteValue/StartNotify: the
+// link sees no difference.
+TEST_P(WritePaths, BytesArriveWholeAndInOrderAndNotificationsComeBack) {
+    FakeConfig config = fastConfig();
+    config.reader->sockets = GetParam().sockets;
+    FakeWorld world(config);
+    Backend backend(world.options());
+    ASSERT_TRUE(backend.recorder->log.waitFor("state 5"));
+    auto reader = backend.connectReader(kServices, kCharacteristics);
+    auto chars = backend.recorder->characteristics();
+    ASSERT_EQ(chars.size(), 2u);
+    Bytes expected;
+    onLinkQueue(*backend.platform, [&] {
+        reader->setNotifyValue(true, chars[0]);
+        const std::pair<std::size_t, platform::WriteType> frames[] = {
+            {160, platform::WriteType::withResponse},
+            {3, platform::WriteType::withoutResponse},
+            {50, platform::WriteType::withResponse}};
+        std::uint8_t next = 0;
+        for (const auto& [size, type] : frames) {
+            Bytes frame;
+            for (std::size_t i = 0; i < size; ++i) frame.push_back(next++);
+            reader->writeValue(frame, chars[1], type);
+            expected.insert(expected.end(), frame.begin(), frame.end());
+        }
+    });
+    auto joined = [&] {
+        Bytes all;
+        for (const auto& w : world.fake->writes()) all.insert(all.end(), w.bytes.begin(), w.bytes.end());
+        return all;
+    };
+    ASSERT_TRUE(eventually([&] { return joined().size() >= expected.size(); }));
+    EXPECT_EQ(joined(), expected);
+    for (const auto& w : world.fake->writes()) {
+        EXPECT_LE(w.bytes.size(), 20u);
+        EXPECT_EQ(w.type == "socket", GetParam().sockets) << w.type;
+    }
+    const auto calls = world.fake->calls();
+    const auto has = [&](const char* call) { return countOf(calls, call) > 0; };
+    EXPECT_EQ(has("StartNotify"), !GetParam().sockets) << callList(calls);
+    EXPECT_EQ(has("WriteValue"), !GetParam().sockets) << callList(calls);
+    EXPECT_TRUE(has("AcquireNotify") && has("AcquireWrite")) << callList(calls);
+
+    world.fake->notify({0x01, 0x02});
+    ASSERT_TRUE(backend.recorder->log.waitFor("value")) << backend.recorder->log.dump();
+    EXPECT_EQ(backend.recorder->received(), (Bytes{0x01, 0x02}));
+}
+
+INSTANTIATE_TEST_SUITE_P(Paths, WritePaths,
+                         ::testing::Values(PathCase{"AcquiredSockets", true},
+                                           PathCase{"WriteValueAndStartNotify", false}),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+// The acquired sockets are closed on every way the connection can end.
+enum class WayOut { readerDrops, hostCancels, daemonLeaves, centralDropped };
+
+class SocketsClosed : public ::testing::TestWithParam<WayOut> {};
+
+TEST_P(SocketsClosed, WhenTheConnectionEnds) {
+    FakeWorld world(fastConfig());
+    auto backend = std::make_unique<Backend>(world.options());
+    ASSERT_TRUE(backend->recorder->log.waitFor("state 5"));
+    auto reader = backend->connectReader(kServices, kCharacteristics);
+    auto chars = backend->recorder->characteristics();
+    ASSERT_EQ(chars.size(), 2u);
+    reader->setNotifyValue(true, chars[0]);
+    reader->writeValue(Bytes{0x01}, chars[1], platform::WriteType::withResponse);
+    ASSERT_TRUE(eventually([&] { return world.fake->acquiredSockets() == 2; }));
+    EXPECT_EQ(openGattSockets(), 2);
+    switch (GetParam()) {
+        case WayOut::readerDrops:
+            world.fake->dropConnection();
+            break;
+        case WayOut::hostCancels:
+            backend->central->cancelPeripheralConnection(reader);
+            break;
+        case WayOut::daemonLeaves:
+            world.fake->stopService();
+            break;
+        case WayOut::centralDropped:
+            reader.reset();
+            backend.reset();
+            break;
+    }
+    if (backend) ASSERT_TRUE(backend->recorder->log.waitFor("disconnect"));
+    EXPECT_TRUE(eventually([] { return openGattSockets() == 0; })) << openGattSockets();
+    EXPECT_TRUE(eventually([&] { return world.fake->acquiredSockets() == 0; }));
+}
+
+INSTANTIATE_TEST_SUITE_P(Ways, SocketsClosed,
+                         ::testing::Values(WayOut::readerDrops, WayOut::hostCancels,
+                                           WayOut::daemonLeaves, WayOut::centralDropped),
+                         [](const auto& info) {
+                             const char* names[] = {"ReaderDrops", "HostCancels", "DaemonLeaves",
+                                                    "CentralDropped"};
+                             return std::string(names[static_cast<int>(info.param)]);
+                         });
 
 TEST(Notifications, ArriveInOrderAfterStartNotify) {
     FakeWorld world(fastConfig());

@@ -122,8 +122,12 @@ Central::~Central() {
     if (graceTimer_) graceTimer_->invalidate();
     for (auto& [path, device] : devices_) {
         if (device->resolveTimer) device->resolveTimer->invalidate();
+        // The link may keep its peripherals longer than this central: their sockets go now.
+        device->writes.clear();
+        device->notifySockets.clear();
     }
     bus_.reset();  // stops the bus thread before anything it hands on to goes away
+    poller_.reset();
 }
 
 void Central::post(std::function<void(Central&)> f) {

@@ -14,6 +14,7 @@
 #include "orvex/platform/Platform.hpp"
 #include "platform/bluez/BluezOptions.hpp"
 #include "platform/bluez/BusClient.hpp"
+#include "platform/bluez/Sockets.hpp"
 #include "platform/bluez/TaskLoop.hpp"
 #include "platform/bluez/Values.hpp"
 
@@ -80,17 +81,29 @@ public:
     std::map<std::string, std::shared_ptr<GattCharacteristic>> characteristics;
     std::set<std::string> notifying;
 
-    struct Piece {
+    // Writes to one characteristic. What waits behind a stream in flight is merged into the
+    // next stream (the reader's serial service is a byte stream); a stream is cut into
+    // ATT-sized pieces. Over an acquired write socket pieces go out at once; over WriteValue
+    // commands go out a window at a time and requests one at a time (BlueZ refuses a second
+    // request in flight with InProgress).
+    struct Pending {
         Bytes bytes;
-        unsigned frame;
         bool withResponse;
     };
+    enum class WriteSocket { untried, acquiring, open, refused };
     struct WriteQueue {
-        std::deque<Piece> pieces;
-        bool inFlight = false;
+        std::deque<Pending> pending;
+        std::deque<Bytes> pieces;  // the rest of the stream being sent
+        bool withResponse = false;
+        unsigned inFlight = 0;
+        unsigned stream = 0;  // tells a failed stream's late replies
+        WriteSocket socket = WriteSocket::untried;
+        OwnedFd fd;
+        std::size_t socketPayload = 0;
+        bool retryArmed = false;
     };
     std::map<std::string, WriteQueue> writes;
-    unsigned nextFrame = 0;
+    std::map<std::string, unsigned> notifySockets;  // characteristic path -> poller id
     // Notification switch-ons not yet answered: writes wait for them, since BlueZ sends a
     // queued Write Command ahead of the CCC write and the reader would miss our answer.
     unsigned notifyPending = 0;
@@ -177,7 +190,18 @@ private:
                          const std::optional<ObjectTree>& tree);
     void servicesFailed(const std::shared_ptr<Device>& device);
     void notifyAnswered(const std::shared_ptr<Device>& device);
+    void notifyAcquired(const std::shared_ptr<Device>& device, const std::string& path,
+                        std::shared_ptr<OwnedFd> fd);
+    void closeNotifySocket(const std::shared_ptr<Device>& device, const std::string& path);
     void pumpWrites(const std::shared_ptr<Device>& device, const std::string& path);
+    void acquireWrite(const std::shared_ptr<Device>& device, const std::string& path);
+    bool sendOverSocket(const std::shared_ptr<Device>& device, const std::string& path);
+    void sendWriteValues(const std::shared_ptr<Device>& device, const std::string& path);
+    bool hasFlag(const std::string& characteristicPath, const std::string& flag) const;
+    // Acquire* on the bus thread: the socket and MTU of the reply are handed to `done` on
+    // the link queue (no socket on error).
+    void acquire(const std::string& path, const std::string& method,
+                 std::function<void(Central&, std::shared_ptr<OwnedFd>, std::uint16_t)> done);
     void valueChanged(const std::string& path, const Bytes& value);
     std::size_t payloadLimit(const std::string& characteristicPath) const;
 
@@ -200,6 +224,7 @@ private:
     std::string adapterPath_;
     std::map<std::string, bool> heardThisScan_;  // device path -> reported with a name
     std::map<std::string, std::shared_ptr<Device>> devices_;
+    std::unique_ptr<SocketPoller> poller_;  // acquired notification sockets
 };
 
 }  // namespace orvex::detail::bluez

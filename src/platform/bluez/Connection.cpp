@@ -89,7 +89,11 @@ void Central::endConnection(const std::shared_ptr<Device>& device) {
     if (device->resolveTimer) device->resolveTimer->invalidate();
     device->resolveTimer.reset();
     device->notifying.clear();
-    device->writes.clear();
+    device->writes.clear();  // closes the write sockets
+    for (const auto& [path, id] : device->notifySockets) {
+        if (poller_) poller_->remove(id);
+    }
+    device->notifySockets.clear();
     device->notifyPending = 0;
     if (auto d = delegate()) d->didDisconnect(device);
 }

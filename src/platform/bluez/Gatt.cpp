@@ -173,29 +173,108 @@ void Central::discoverCharacteristics(const std::shared_ptr<Device>& device,
 
 // --- Notifications -------------------------------------------------------------------------
 
+void Central::acquire(const std::string& path, const std::string& method,
+                      std::function<void(Central&, std::shared_ptr<OwnedFd>, std::uint16_t)> done) {
+    auto* queue = queue_.get();
+    auto handler = [queue, weak = weak_from_this(), done = std::move(done)](
+                       sdbus::MethodReply* reply, const CallError*) {
+        // Owned from the moment it leaves the message: whoever drops it last closes it.
+        std::shared_ptr<OwnedFd> fd;
+        std::uint16_t mtu = 0;
+        if (reply) {
+            try {
+                sdbus::UnixFd raw;
+                *reply >> raw >> mtu;
+                if (raw.isValid()) fd = std::make_shared<OwnedFd>(raw.release(), &gattSocketCounter());
+            } catch (const sdbus::Error&) {
+                fd.reset();
+            }
+        }
+        queue->post([weak, done, fd, mtu] {
+            if (auto self = weak.lock()) done(*self, fd, mtu);
+        });
+    };
+    if (!bus_) {
+        handler(nullptr, nullptr);
+        return;
+    }
+    bus_->call(
+        path, GATT_CHARACTERISTIC, method, [](sdbus::MethodCall& m) { m << DbusProps{}; },
+        options_.callTimeout, std::move(handler));
+}
+
 void Central::setNotify(const std::shared_ptr<Device>& device, bool enabled,
                         std::shared_ptr<platform::Characteristic> characteristic) {
     auto gatt = std::dynamic_pointer_cast<GattCharacteristic>(characteristic);
     if (!gatt || device->link != Device::Link::connected) return;
-    if (enabled) {
-        device->notifying.insert(gatt->path());
-    } else {
-        device->notifying.erase(gatt->path());
-    }
-    // InProgress (BlueZ is already enabling it) counts as success; other failures leave
-    // the characteristic quiet, which the link's own supervision notices.
+    const auto path = gatt->path();
     if (!enabled) {
-        call(gatt->path(), GATT_CHARACTERISTIC, "StopNotify", nullptr, options_.callTimeout,
-             nullptr);
+        device->notifying.erase(path);
+        if (device->notifySockets.count(path)) {
+            closeNotifySocket(device, path);  // BlueZ ends the session with the socket
+        } else {
+            call(path, GATT_CHARACTERISTIC, "StopNotify", nullptr, options_.callTimeout,
+                 nullptr);
+        }
         return;
     }
+    device->notifying.insert(path);
+    if (device->notifySockets.count(path)) return;
     ++device->notifyPending;
     const unsigned attempt = device->attempt;
-    call(gatt->path(), GATT_CHARACTERISTIC, "StartNotify", nullptr, options_.callTimeout,
-         [device, attempt](Central& c, const CallError*) {
-             if (attempt != device->attempt) return;
-             c.notifyAnswered(device);
-         });
+    // A socket spares every notification its D-Bus signal. BlueZ refuses it when the
+    // characteristic cannot notify, while another session exists or when it is already
+    // acquired: then StartNotify. InProgress (BlueZ is already enabling it) counts as
+    // success; other failures leave the characteristic quiet, which the link's own
+    // supervision notices.
+    acquire(path, "AcquireNotify",
+            [device, attempt, path](Central& c, std::shared_ptr<OwnedFd> fd, std::uint16_t) {
+                if (attempt != device->attempt) return;
+                if (fd && device->notifying.count(path)) {
+                    c.notifyAcquired(device, path, std::move(fd));
+                    c.notifyAnswered(device);
+                    return;
+                }
+                fd.reset();
+                c.call(path, GATT_CHARACTERISTIC, "StartNotify", nullptr, c.options_.callTimeout,
+                       [device, attempt](Central& self, const CallError*) {
+                           if (attempt != device->attempt) return;
+                           self.notifyAnswered(device);
+                       });
+            });
+}
+
+void Central::notifyAcquired(const std::shared_ptr<Device>& device, const std::string& path,
+                             std::shared_ptr<OwnedFd> fd) {
+    if (!poller_) poller_ = std::make_unique<SocketPoller>();
+    auto* queue = queue_.get();
+    auto weak = weak_from_this();
+    const unsigned attempt = device->attempt;
+    auto id = std::make_shared<unsigned>(0);
+    *id = poller_->add(
+        std::move(*fd),
+        [queue, weak, path](Bytes value) {
+            queue->post([weak, path, value = std::move(value)] {
+                if (auto self = weak.lock()) self->valueChanged(path, value);
+            });
+        },
+        [queue, weak, device, path, attempt, id] {
+            // BlueZ closed it (link lost, or its reconnection): the session is over.
+            queue->post([weak, device, path, attempt, id] {
+                if (!weak.lock() || attempt != device->attempt) return;
+                auto it = device->notifySockets.find(path);
+                if (it != device->notifySockets.end() && it->second == *id)
+                    device->notifySockets.erase(it);
+            });
+        });
+    device->notifySockets[path] = *id;
+}
+
+void Central::closeNotifySocket(const std::shared_ptr<Device>& device, const std::string& path) {
+    auto it = device->notifySockets.find(path);
+    if (it == device->notifySockets.end()) return;
+    if (poller_) poller_->remove(it->second);
+    device->notifySockets.erase(it);
 }
 
 void Central::notifyAnswered(const std::shared_ptr<Device>& device) {
@@ -235,56 +314,166 @@ std::size_t Central::payloadLimit(const std::string& characteristicPath) const {
     return static_cast<std::size_t>(mtu) - ATT_HEADER;
 }
 
+bool Central::hasFlag(const std::string& characteristicPath, const std::string& flag) const {
+    auto object = tree_.find(characteristicPath);
+    if (object == tree_.end()) return false;
+    auto props = object->second.find(GATT_CHARACTERISTIC);
+    if (props == object->second.end()) return false;
+    const auto flags = getStrings(props->second, "Flags");
+    return std::find(flags.begin(), flags.end(), flag) != flags.end();
+}
+
 void Central::write(const std::shared_ptr<Device>& device, Bytes data,
                     std::shared_ptr<platform::Characteristic> characteristic,
                     platform::WriteType type) {
     auto gatt = std::dynamic_pointer_cast<GattCharacteristic>(characteristic);
     if (!gatt || device->link != Device::Link::connected || data.empty()) return;
-    // The reader's serial service is a byte stream: a frame longer than one ATT payload
-    // goes as several writes, in order.
-    const auto limit = payloadLimit(gatt->path());
-    const unsigned frame = ++device->nextFrame;
-    auto& queue = device->writes[gatt->path()];
-    for (std::size_t at = 0; at < data.size(); at += limit) {
-        const auto end = std::min(data.size(), at + limit);
-        queue.pieces.push_back(Device::Piece{Bytes(data.begin() + static_cast<std::ptrdiff_t>(at),
-                                                   data.begin() + static_cast<std::ptrdiff_t>(end)),
-                                             frame, type == platform::WriteType::withResponse});
-    }
+    device->writes[gatt->path()].pending.push_back(
+        Device::Pending{std::move(data), type == platform::WriteType::withResponse});
     pumpWrites(device, gatt->path());
 }
 
+namespace {
+
+// Merges the writes waiting at the front of `queue` (only those of one type, unless
+// `anyType`) and cuts them into pieces of at most `limit` bytes.
+void cutNextStream(Device::WriteQueue& queue, std::size_t limit, bool anyType) {
+    Bytes stream;
+    const bool withResponse = queue.pending.front().withResponse;
+    while (!queue.pending.empty() &&
+           (anyType || queue.pending.front().withResponse == withResponse)) {
+        auto& bytes = queue.pending.front().bytes;
+        stream.insert(stream.end(), bytes.begin(), bytes.end());
+        queue.pending.pop_front();
+    }
+    for (std::size_t at = 0; at < stream.size(); at += limit) {
+        const auto end = std::min(stream.size(), at + limit);
+        queue.pieces.emplace_back(stream.begin() + static_cast<std::ptrdiff_t>(at),
+                                  stream.begin() + static_cast<std::ptrdiff_t>(end));
+    }
+    queue.withResponse = withResponse;
+    ++queue.stream;
+}
+
+}  // namespace
+
 void Central::pumpWrites(const std::shared_ptr<Device>& device, const std::string& path) {
     auto it = device->writes.find(path);
-    if (it == device->writes.end()) return;
+    if (it == device->writes.end() || device->notifyPending > 0) return;
     auto& queue = it->second;
-    if (device->notifyPending > 0 || queue.inFlight || queue.pieces.empty()) return;
-    auto piece = std::move(queue.pieces.front());
-    queue.pieces.pop_front();
-    queue.inFlight = true;
-    const unsigned attempt = device->attempt;
-    const unsigned frame = piece.frame;
-    call(
-        path, GATT_CHARACTERISTIC, "WriteValue",
-        [piece = std::move(piece)](sdbus::MethodCall& m) {
-            DbusProps options;
-            options.emplace(
-                "type", sdbus::Variant(std::string(piece.withResponse ? "request" : "command")));
-            m << piece.bytes << options;
-        },
-        options_.writeTimeout,
-        [device, path, attempt, frame](Central& c, const CallError* error) {
-            if (attempt != device->attempt) return;
-            auto q = device->writes.find(path);
-            if (q == device->writes.end()) return;
-            q->second.inFlight = false;
-            if (error) {
-                // The rest of a frame that lost a piece would only garble the stream.
-                auto& pieces = q->second.pieces;
-                while (!pieces.empty() && pieces.front().frame == frame) pieces.pop_front();
+    switch (queue.socket) {
+        case Device::WriteSocket::untried:
+            // The serial service is a byte stream: where BlueZ offers write-without-response
+            // every write goes over a socket, with no D-Bus round trip at all.
+            if (hasFlag(path, "write-without-response")) {
+                acquireWrite(device, path);
+                return;
             }
-            c.pumpWrites(device, path);
-        });
+            queue.socket = Device::WriteSocket::refused;
+            break;
+        case Device::WriteSocket::acquiring:
+            return;
+        case Device::WriteSocket::open:
+            if (sendOverSocket(device, path)) return;
+            break;  // the socket broke: the rest goes by WriteValue
+        case Device::WriteSocket::refused:
+            break;
+    }
+    sendWriteValues(device, path);
+}
+
+void Central::acquireWrite(const std::shared_ptr<Device>& device, const std::string& path) {
+    device->writes[path].socket = Device::WriteSocket::acquiring;
+    const unsigned attempt = device->attempt;
+    acquire(path, "AcquireWrite",
+            [device, attempt, path](Central& c, std::shared_ptr<OwnedFd> fd, std::uint16_t mtu) {
+                if (attempt != device->attempt) return;
+                auto q = device->writes.find(path);
+                if (q == device->writes.end()) return;
+                auto& queue = q->second;
+                if (fd && mtu > ATT_HEADER) {
+                    queue.fd = std::move(*fd);
+                    queue.socketPayload = static_cast<std::size_t>(std::clamp<std::int64_t>(
+                                              mtu, DEFAULT_MTU, MAX_MTU)) -
+                                          ATT_HEADER;
+                    queue.socket = Device::WriteSocket::open;
+                } else {
+                    queue.socket = Device::WriteSocket::refused;
+                }
+                c.pumpWrites(device, path);
+            });
+}
+
+bool Central::sendOverSocket(const std::shared_ptr<Device>& device, const std::string& path) {
+    auto& queue = device->writes[path];
+    while (!queue.pieces.empty() || !queue.pending.empty()) {
+        if (queue.pieces.empty()) cutNextStream(queue, queue.socketPayload, true);
+        const auto& piece = queue.pieces.front();
+        const int sent = sendPacket(queue.fd.get(), piece.data(), piece.size());
+        if (sent > 0) {
+            queue.pieces.pop_front();
+            continue;
+        }
+        if (sent == 0) {
+            // The socket is full: try again shortly rather than block the link queue.
+            if (!queue.retryArmed) {
+                queue.retryArmed = true;
+                const unsigned attempt = device->attempt;
+                queue_->schedule(std::chrono::milliseconds(1), false,
+                                 [weak = weak_from_this(), device, path, attempt] {
+                                     auto self = weak.lock();
+                                     if (!self || attempt != device->attempt) return;
+                                     auto q = device->writes.find(path);
+                                     if (q == device->writes.end()) return;
+                                     q->second.retryArmed = false;
+                                     self->pumpWrites(device, path);
+                                 });
+            }
+            return true;
+        }
+        // BlueZ closed it: this stream stops here, later writes go by WriteValue.
+        queue.fd.reset();
+        queue.socket = Device::WriteSocket::refused;
+        queue.pieces.clear();
+        return false;
+    }
+    return true;
+}
+
+void Central::sendWriteValues(const std::shared_ptr<Device>& device, const std::string& path) {
+    constexpr unsigned COMMAND_WINDOW = 8;
+    auto& queue = device->writes[path];
+    if (queue.pieces.empty()) {
+        // What came while a stream was in flight is merged into the next one.
+        if (queue.inFlight > 0 || queue.pending.empty()) return;
+        cutNextStream(queue, payloadLimit(path), false);
+    }
+    const unsigned window = queue.withResponse ? 1 : COMMAND_WINDOW;
+    const unsigned attempt = device->attempt;
+    while (!queue.pieces.empty() && queue.inFlight < window) {
+        auto piece = std::move(queue.pieces.front());
+        queue.pieces.pop_front();
+        ++queue.inFlight;
+        const unsigned stream = queue.stream;
+        call(
+            path, GATT_CHARACTERISTIC, "WriteValue",
+            [piece = std::move(piece), withResponse = queue.withResponse](sdbus::MethodCall& m) {
+                DbusProps options;
+                options.emplace("type",
+                                sdbus::Variant(std::string(withResponse ? "request" : "command")));
+                m << piece << options;
+            },
+            options_.writeTimeout,
+            [device, path, attempt, stream](Central& c, const CallError* error) {
+                if (attempt != device->attempt) return;
+                auto q = device->writes.find(path);
+                if (q == device->writes.end()) return;
+                if (q->second.inFlight > 0) --q->second.inFlight;
+                // The rest of a stream that lost a piece would only garble it.
+                if (error && stream == q->second.stream) q->second.pieces.clear();
+                c.pumpWrites(device, path);
+            });
+    }
 }
 
 }  // namespace orvex::detail::bluez
