@@ -357,6 +357,20 @@ INSTANTIATE_TEST_SUITE_P(Paths, WritePaths,
 // The acquired sockets are closed on every way the connection can end.
 enum class WayOut { readerDrops, hostCancels, daemonLeaves, centralDropped };
 
+std::string wayOutName(WayOut way) {
+    switch (way) {
+        case WayOut::readerDrops:
+            return "ReaderDrops";
+        case WayOut::hostCancels:
+            return "HostCancels";
+        case WayOut::daemonLeaves:
+            return "DaemonLeaves";
+        case WayOut::centralDropped:
+            break;
+    }
+    return "CentralDropped";
+}
+
 class SocketsClosed : public ::testing::TestWithParam<WayOut> {};
 
 TEST_P(SocketsClosed, WhenTheConnectionEnds) {
@@ -385,7 +399,9 @@ TEST_P(SocketsClosed, WhenTheConnectionEnds) {
             backend.reset();
             break;
     }
-    if (backend) ASSERT_TRUE(backend->recorder->log.waitFor("disconnect"));
+    if (backend) {
+        ASSERT_TRUE(backend->recorder->log.waitFor("disconnect"));
+    }
     EXPECT_TRUE(eventually([] { return openGattSockets() == 0; })) << openGattSockets();
     EXPECT_TRUE(eventually([&] { return world.fake->acquiredSockets() == 0; }));
 }
@@ -393,11 +409,7 @@ TEST_P(SocketsClosed, WhenTheConnectionEnds) {
 INSTANTIATE_TEST_SUITE_P(Ways, SocketsClosed,
                          ::testing::Values(WayOut::readerDrops, WayOut::hostCancels,
                                            WayOut::daemonLeaves, WayOut::centralDropped),
-                         [](const auto& info) {
-                             const char* names[] = {"ReaderDrops", "HostCancels", "DaemonLeaves",
-                                                    "CentralDropped"};
-                             return std::string(names[static_cast<int>(info.param)]);
-                         });
+                         [](const auto& info) { return wayOutName(info.param); });
 
 TEST(Notifications, ArriveInOrderAfterStartNotify) {
     FakeWorld world(fastConfig());
