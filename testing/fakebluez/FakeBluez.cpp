@@ -236,6 +236,11 @@ std::size_t FakeBluez::ignoredWrites() const {
     return impl_->ignoredWrites;
 }
 
+std::size_t FakeBluez::refusedWrites() const {
+    std::lock_guard lock(impl_->recordMutex);
+    return impl_->refusedWrites;
+}
+
 int FakeBluez::acquiredSockets() const {
     std::lock_guard lock(impl_->socketMutex);
     int open = 0;

@@ -97,7 +97,9 @@ public:
     void dropConnection();          // the reader ends the link (Connected false)
     void removeReaderDevice();      // the reader's Device1 object vanishes
     void setConnectBehaviour(FakeConnect connect);
-    void setWriteReplyDelay(std::chrono::milliseconds delay);  // WriteValue type request
+    // How long a WriteValue of type request waits for the reader's response. Meanwhile
+    // every other WriteValue is turned down with InProgress, as BlueZ does.
+    void setWriteReplyDelay(std::chrono::milliseconds delay);
     // One notification of the reader's notify characteristic, as if the reader sent it
     // (dropped unless connected with notifications on).
     void notify(std::vector<std::uint8_t> value);
@@ -111,9 +113,14 @@ public:
     std::shared_ptr<sim::SimReader> reader(std::size_t index) const;
     // Reader `index` ends its link (as dropConnection() does for reader 0).
     void dropConnection(std::size_t index);
-    std::vector<FakeWrite> writes() const;           // every WriteValue received, in order
+    // Every write received, in order (WriteValue and socket packets), but for the
+    // WriteValue calls turned down before reaching the reader (see refusedWrites()).
+    std::vector<FakeWrite> writes() const;
     std::vector<std::string> calls() const;          // method names received, in order
     std::size_t ignoredWrites() const;  // writes the reader dropped (ignoreWritesBeforeNotify)
+    // WriteValue calls turned down with InProgress because a write request was still in
+    // flight (see setWriteReplyDelay()).
+    std::size_t refusedWrites() const;
     // The acquired sockets the fake holds whose other end is still open (0, 1 or 2).
     int acquiredSockets() const;
     bool isConnected() const;

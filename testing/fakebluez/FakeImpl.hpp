@@ -97,6 +97,7 @@ struct FakeBluez::Impl {
     std::vector<FakeWrite> writes;
     std::vector<std::string> calls;
     std::size_t ignoredWrites = 0;
+    std::size_t refusedWrites = 0;  // WriteValue answered InProgress
     std::vector<std::chrono::steady_clock::time_point> notificationTimes;
     std::atomic<bool> connectedFlag{false};
     // The bus went away under the fake (its loop ended, or a signal could not be sent).

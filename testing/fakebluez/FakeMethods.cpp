@@ -425,6 +425,8 @@ void FakeBluez::Impl::dropLink() {
     notifyingFlag = false;
     ++epoch;
     closeSockets();  // BlueZ closes acquired sockets with the link
+    for (auto& held : heldReplies) held->returnError(bluezError("Failed", "Not connected"));
+    heldReplies.clear();  // a write request in flight fails with the link
     if (tree.count(notifyPath)) {
         setProps(notifyPath, GATT_CHARACTERISTIC, {{"Notifying", FakeValue(false)}});
     }
@@ -438,6 +440,24 @@ void FakeBluez::Impl::write(const std::string& path, Bytes bytes, std::string ty
     {
         std::lock_guard lock(recordMutex);
         calls.push_back("WriteValue");
+    }
+    if (path == writePath && connected && (writeSocketId != 0 || !heldReplies.empty())) {
+        // BlueZ turns down any WriteValue while the write is acquired, and, with one write
+        // request in flight per characteristic, any other until its response has come.
+        // Nothing of it reaches the reader.
+        if (writeSocketId != 0) {
+            result.returnError(bluezError("NotPermitted", "Write acquired"));
+            return;
+        }
+        {
+            std::lock_guard lock(recordMutex);
+            ++refusedWrites;
+        }
+        result.returnError(bluezError("InProgress", "In Progress"));
+        return;
+    }
+    {
+        std::lock_guard lock(recordMutex);
         writes.push_back(FakeWrite{bytes, type});
     }
     if (extraWrite(path, bytes, type, result)) return;

@@ -82,10 +82,36 @@ struct Session {
 
 const std::string kTag = "999 000000012345";
 
-class WholeSession : public ::testing::TestWithParam<sim::SimService> {};
+// A GATT layout of the reader, and whether BlueZ hands out sockets (AcquireWrite /
+// AcquireNotify) or leaves WriteValue / StartNotify.
+struct SessionCase {
+    const char* name;
+    sim::SimService service;
+    bool sockets;
+    const char* writeType;  // how every write reaches the fake
+    const char* notifyCall;
+    const char* writeCall;
+};
+
+const SessionCase kSessionCases[] = {
+    {"UartOverWriteValue", sim::SimService::uart, false, "request", "StartNotify", "WriteValue"},
+    {"Serial16OverWriteValue", sim::SimService::serial16, false, "command", "StartNotify",
+     "WriteValue"},
+    {"UartOverSockets", sim::SimService::uart, true, "socket", "AcquireNotify", "socket write"},
+    {"Serial16OverSockets", sim::SimService::serial16, true, "socket", "AcquireNotify",
+     "socket write"},
+};
+
+FakeConfig sessionConfig(const SessionCase& c) {
+    FakeConfig config = fastConfig(c.service);
+    config.reader->sockets = c.sockets;
+    return config;
+}
+
+class WholeSession : public ::testing::TestWithParam<SessionCase> {};
 
 TEST_P(WholeSession, FromDiscoveryToDisconnection) {
-    FakeWorld world(fastConfig(GetParam()));
+    FakeWorld world(sessionConfig(GetParam()));
     Session s(world.options());
     auto& log = s.host->log;
     s.connect();
@@ -127,24 +153,20 @@ TEST_P(WholeSession, FromDiscoveryToDisconnection) {
     EXPECT_TRUE(eventually([&] { return !world.fake->isConnected(); }));
     EXPECT_EQ(log.count("connectionFailed 2"), 0u) << log.dump();
 
-    // Every write fitted one ATT payload and went with the type the layout calls for.
-    const std::string type = GetParam() == sim::SimService::uart ? "request" : "command";
+    // Every write fitted one ATT payload and went the way the layout and BlueZ call for.
     auto writes = world.fake->writes();
     ASSERT_FALSE(writes.empty());
     for (const auto& w : writes) {
         EXPECT_LE(w.bytes.size(), 20u);
-        EXPECT_EQ(w.type, type);
+        EXPECT_EQ(w.type, GetParam().writeType);
     }
 }
-
-INSTANTIATE_TEST_SUITE_P(Layouts, WholeSession,
-                         ::testing::Values(sim::SimService::uart, sim::SimService::serial16));
 
 // A reader only hears us once its notifications are on, and switching them on takes a
 // while: nothing may be written before StartNotify has answered, or the handshake waits a
 // watchdog period for a second ping.
 TEST_P(WholeSession, NothingIsWrittenBeforeNotificationsAreOn) {
-    FakeConfig config = fastConfig(GetParam());
+    FakeConfig config = sessionConfig(GetParam());
     config.reader->notifyDelay = std::chrono::milliseconds(60);
     config.reader->ignoreWritesBeforeNotify = true;
     FakeWorld world(config);
@@ -153,10 +175,14 @@ TEST_P(WholeSession, NothingIsWrittenBeforeNotificationsAreOn) {
     ASSERT_TRUE(s.host->log.waitFor("version")) << s.host->log.dump();
     EXPECT_EQ(world.fake->ignoredWrites(), 0u);
     const auto calls = world.fake->calls();
-    const auto notify = std::find(calls.begin(), calls.end(), "StartNotify");
-    const auto write = std::find(calls.begin(), calls.end(), "WriteValue");
+    const auto notify = std::find(calls.begin(), calls.end(), GetParam().notifyCall);
+    const auto write = std::find(calls.begin(), calls.end(), GetParam().writeCall);
+    ASSERT_NE(write, calls.end());
     EXPECT_LT(notify - calls.begin(), write - calls.begin());
 }
+
+INSTANTIATE_TEST_SUITE_P(LayoutsAndPaths, WholeSession, ::testing::ValuesIn(kSessionCases),
+                         [](const auto& info) { return std::string(info.param.name); });
 
 struct ImageFile {
     explicit ImageFile(std::size_t size) {
