@@ -42,31 +42,36 @@ void Link::tellPlatform(std::string_view operation, const std::vector<std::strin
     if (platform_) platform_->hostOperation(operation, arguments);
 }
 
+namespace {
+// The links this thread is inside a delegate call of, innermost last.
+thread_local std::vector<const Link*> linksInDelegateCall;
+}  // namespace
+
 std::shared_ptr<ReaderInterfaceDelegate> Link::enterDelegateCall() {
     std::lock_guard lock(delegateMutex_);
     if (closed_ || !delegate_) return nullptr;
-    delegateCallers_.push_back(std::this_thread::get_id());
+    delegateCalls_.fetch_add(1);
+    linksInDelegateCall.push_back(this);
     return delegate_;
 }
 
 void Link::leaveDelegateCall() {
-    {
+    linksInDelegateCall.pop_back();
+    delegateCalls_.fetch_sub(1);
+    // Both sides use sequentially consistent order: either close() sees this call gone, or
+    // this sees close() waiting and wakes it (under the mutex, so the wake is not lost).
+    if (closing_.load()) {
         std::lock_guard lock(delegateMutex_);
-        auto it = std::find(delegateCallers_.begin(), delegateCallers_.end(),
-                            std::this_thread::get_id());
-        if (it != delegateCallers_.end()) delegateCallers_.erase(it);
+        delegateCallsDone_.notify_all();
     }
-    delegateCallsDone_.notify_all();
 }
 
 void Link::close() {
     std::unique_lock lock(delegateMutex_);
     closed_ = true;
-    const auto self = std::this_thread::get_id();
-    delegateCallsDone_.wait(lock, [&] {
-        return std::all_of(delegateCallers_.begin(), delegateCallers_.end(),
-                           [&](auto id) { return id == self; });
-    });
+    closing_.store(true);
+    const auto own = std::count(linksInDelegateCall.begin(), linksInDelegateCall.end(), this);
+    delegateCallsDone_.wait(lock, [&] { return delegateCalls_.load() == own; });
 }
 
 void Link::initializeBluetooth() {

@@ -199,8 +199,11 @@ private:
 
     mutable std::mutex delegateMutex_;
     std::shared_ptr<ReaderInterfaceDelegate> delegate_;
-    // Threads inside a delegate call (one entry per call), and whether the host has let go.
-    std::vector<std::thread::id> delegateCallers_;
+    // Delegate calls under way, on any thread (each thread also keeps its own, to let a host
+    // close the link from inside a call), and whether the host has let go. A call enters
+    // under the mutex but leaves without it: only a waiting close() needs to hear of it.
+    std::atomic<long> delegateCalls_{0};
+    std::atomic<bool> closing_{false};
     std::condition_variable delegateCallsDone_;
     bool closed_ = false;
     std::atomic<bool> isConnected_{false};

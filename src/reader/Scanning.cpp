@@ -128,9 +128,10 @@ void Link::exportRecordsComplete() {
         }
         lastExportRecord.assign(record.begin(), record.end());
         lastExportRecordAt = now;
-        currentScan = handleIncomingScan(record.subspan(textOffset));
+        // Handed to the host, not kept: nothing of the link reads a stored reading later.
+        ScanResult reading = handleIncomingScan(record.subspan(textOffset));
         const long number = exportRecordNumber(record);
-        report([&](auto& d) { d.exportReceived(*currentScan, number); });
+        report([&](auto& d) { d.exportReceived(std::move(reading), number); });
     }
     readBuffer.erase(readBuffer.begin(), readBuffer.begin() + static_cast<std::ptrdiff_t>(done));
     // A tail that starts another kind of message is judged by its own first byte.
