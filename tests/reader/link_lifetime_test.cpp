@@ -5,7 +5,12 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <chrono>
+#include <thread>
+
 #include "link_fixture.hpp"
+#include "orvex/ReaderInterface.hpp"
 #include "reader/ReaderInterfaceFactory.hpp"
 
 namespace orvex::linktest {
@@ -115,6 +120,66 @@ TEST(LinkLifetime, DestroyedLinkLeavesTimersAndQueuedBlocksHarmless) {
     platform->runUntilIdle();
     EXPECT_EQ(host->lines(), linesAtDestruction);
     EXPECT_EQ(log->writes().size(), writesAtDestruction);
+}
+
+// A host whose first delegate call holds the link's thread until it is let go.
+class BlockingHost : public RecordingDelegate {
+public:
+    std::atomic<bool> inCall{false};
+    std::atomic<bool> letGo{false};
+    std::atomic<bool> teardownReturned{false};
+    std::atomic<bool> teardownReturnedDuringTheCall{false};
+
+    void btReader() override {
+        inCall = true;
+        while (!letGo) std::this_thread::yield();
+        // Time for a teardown that does not wait to return while this call still runs.
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        if (teardownReturned) teardownReturnedDuringTheCall = true;
+    }
+};
+
+TEST(LinkLifetime, TeardownOnAnotherThreadWaitsForTheDelegateCallUnderWay) {
+    auto platform = std::make_shared<sim::SimPlatform>(sim::Clock::realTime);
+    auto host = std::make_shared<BlockingHost>();
+    auto link = ReaderInterface::create(platform);
+    link->setDelegate(host);
+    link->initializeBluetooth();
+    while (!host->inCall) std::this_thread::yield();
+
+    std::thread teardown([&] {
+        link.reset();
+        host->teardownReturned = true;
+    });
+    host->letGo = true;
+    teardown.join();
+    platform->shutdown();
+    EXPECT_FALSE(host->teardownReturnedDuringTheCall);
+}
+
+// A host that lets its link go from inside a delegate call, on the link's own thread.
+class HostDroppingItsLink : public RecordingDelegate {
+public:
+    std::shared_ptr<ReaderInterface> link;
+    std::atomic<bool> dropped{false};
+
+    void btReader() override {
+        RecordingDelegate::btReader();
+        link.reset();
+        dropped = true;
+    }
+};
+
+TEST(LinkLifetime, TeardownInsideADelegateCallDoesNotWaitForItself) {
+    auto platform = std::make_shared<sim::SimPlatform>(sim::Clock::realTime);
+    auto host = std::make_shared<HostDroppingItsLink>();
+    host->link = ReaderInterface::create(platform);
+    host->link->setDelegate(host);
+    host->link->initializeBluetooth();
+    // A teardown that waited for its own call would never get here.
+    while (!host->dropped) std::this_thread::yield();
+    platform->shutdown();
+    EXPECT_EQ(host->lines(), std::vector<std::string>{"btReader"});
 }
 
 TEST(LinkLifetime, TeardownStopsASearchStillUnderWay) {
