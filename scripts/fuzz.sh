@@ -77,9 +77,11 @@ for t in "${targets[@]}"; do
 done
 
 if [ "$do_build" = 1 ]; then
-  CC=clang CXX=clang++ CMAKE_CXX_COMPILER_LAUNCHER=${CMAKE_CXX_COMPILER_LAUNCHER-ccache} \
-    cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DORVEX_WERROR=ON \
-    -DORVEX_BUILD_FUZZ=ON -DORVEX_BUILD_TESTS=OFF -DORVEX_BUILD_BENCH=OFF \
+  if [ -z "${CMAKE_CXX_COMPILER_LAUNCHER+set}" ] && command -v ccache >/dev/null; then
+    export CMAKE_CXX_COMPILER_LAUNCHER=ccache
+  fi
+  CC=clang CXX=clang++ cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+    -DORVEX_WERROR=ON -DORVEX_BUILD_FUZZ=ON -DORVEX_BUILD_TESTS=OFF -DORVEX_BUILD_BENCH=OFF \
     -DORVEX_BUILD_TOOLS=OFF -DORVEX_WITH_BLUEZ=OFF -DORVEX_BUILD_PYTHON=OFF \
     -DORVEX_BUILD_EXAMPLES=OFF >/dev/null
   cmake --build "$build" -j "${JOBS:-2}" --target "${targets[@]/#/fuzz_}" >/dev/null

@@ -44,26 +44,5 @@ run_suite build/asan -DORVEX_SANITIZE=address,undefined "${sanitized[@]}"
 # they run in the plain and ASan suites.
 EXCLUDE='^Bridge|^BluezReaders[.]TwoLinks' run_suite build/tsan -DORVEX_SANITIZE=thread "${sanitized[@]}"
 
-if [ -f fuzz/CMakeLists.txt ]; then
-  stage "fuzz"
-  CC=clang CXX=clang++ cmake -S . -B build/fuzz -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
-    -DORVEX_WERROR=ON -DORVEX_BUILD_FUZZ=ON -DORVEX_BUILD_TESTS=OFF -DORVEX_BUILD_BENCH=OFF \
-    -DORVEX_BUILD_TOOLS=OFF -DORVEX_WITH_BLUEZ=OFF >/dev/null
-  cmake --build build/fuzz -j "$jobs"
-  for f in build/fuzz/fuzz/fuzz_*; do
-    [ -x "$f" ] || continue
-    name=$(basename "$f")
-    mkdir -p "build/fuzz/corpus-$name"
-    echo "--- $name"
-    # New inputs go to the build tree; a crashing input is saved there too, and shown.
-    if ! "$f" -max_total_time="${FUZZ_SECONDS:-60}" -print_final_stats=1 \
-        -artifact_prefix="build/fuzz/$name-" \
-        "build/fuzz/corpus-$name" "fuzz/corpus/${name#fuzz_}" >"build/fuzz/$name.log" 2>&1; then
-      tail -n 60 "build/fuzz/$name.log"
-      echo "$name found a failure (input saved as build/fuzz/$name-*)"
-      exit 1
-    fi
-    tail -n 5 "build/fuzz/$name.log"
-  done
-fi
+stage "fuzz (each target 50 s)" && scripts/fuzz.sh --seconds "${FUZZ_SECONDS:-50}" --corpus build/fuzz/corpus
 stage "all suites passed"
