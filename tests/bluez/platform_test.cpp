@@ -302,6 +302,8 @@ struct PathCase {
     bool sockets;
 };
 
+void PrintTo(const PathCase& c, std::ostream* os) { *os << c.name; }
+
 class WritePaths : public ::testing::TestWithParam<PathCase> {};
 
 // Over acquired sockets where BlueZ hands them out, else over WriteValue/StartNotify: the
@@ -378,6 +380,8 @@ std::string wayOutName(WayOut way) {
     return "CentralDropped";
 }
 
+void PrintTo(WayOut way, std::ostream* os) { *os << wayOutName(way); }
+
 class SocketsClosed : public ::testing::TestWithParam<WayOut> {};
 
 TEST_P(SocketsClosed, WhenTheConnectionEnds) {
@@ -389,8 +393,10 @@ TEST_P(SocketsClosed, WhenTheConnectionEnds) {
     ASSERT_EQ(chars.size(), 2u);
     reader->setNotifyValue(true, chars[0]);
     reader->writeValue(Bytes{0x01}, chars[1], platform::WriteType::withResponse);
-    ASSERT_TRUE(eventually([&] { return world.fake->acquiredSockets() == 2; }));
-    EXPECT_EQ(openGattSockets(), 2);
+    // Both ends of both sockets: the fake's, and ours once the replies have come.
+    ASSERT_TRUE(eventually(
+        [&] { return world.fake->acquiredSockets() == 2 && openGattSockets() == 2; }))
+        << world.fake->acquiredSockets() << " " << openGattSockets();
     switch (GetParam()) {
         case WayOut::readerDrops:
             world.fake->dropConnection();

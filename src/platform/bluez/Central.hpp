@@ -101,6 +101,7 @@ public:
         OwnedFd fd;
         std::size_t socketPayload = 0;
         bool retryArmed = false;
+        bool pumpPosted = false;  // a pump is due once the link queue's current turn ends
     };
     std::map<std::string, WriteQueue> writes;
     std::map<std::string, unsigned> notifySockets;  // characteristic path -> poller id

@@ -328,9 +328,20 @@ void Central::write(const std::shared_ptr<Device>& device, Bytes data,
                     platform::WriteType type) {
     auto gatt = std::dynamic_pointer_cast<GattCharacteristic>(characteristic);
     if (!gatt || device->link != Device::Link::connected || data.empty()) return;
-    device->writes[gatt->path()].pending.push_back(
+    auto& queue = device->writes[gatt->path()];
+    queue.pending.push_back(
         Device::Pending{std::move(data), type == platform::WriteType::withResponse});
-    pumpWrites(device, gatt->path());
+    // The link writes a frame in several parts in one go (prefix, payload, end): sending
+    // once this turn of the link queue is over lets them go as one stream.
+    if (queue.pumpPosted) return;
+    queue.pumpPosted = true;
+    post([device, path = gatt->path(), attempt = device->attempt](Central& c) {
+        if (attempt != device->attempt) return;
+        auto q = device->writes.find(path);
+        if (q == device->writes.end()) return;
+        q->second.pumpPosted = false;
+        c.pumpWrites(device, path);
+    });
 }
 
 namespace {
