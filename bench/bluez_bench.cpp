@@ -6,7 +6,8 @@
 //     process (backend and fake) and of the bus daemon;
 //  2. the wall time of a 64 KiB micro-app upload through the whole link with a fixed
 //     answer delay at MTU 23 and 247, best of three, as a ratio to the protocol's
-//     round-trip bound (slices x answer delay).
+//     round-trip bound (slices x answer delay) and to the same upload on the simulator,
+//     measured in the same run (the floor: no bus at all).
 // A plain program: it prints its figures and returns.
 
 #include <algorithm>
@@ -27,6 +28,8 @@
 
 #ifdef ORVEX_WITH_BLUEZ
 #include "orvex/ReaderInterface.hpp"
+#include "orvex/sim/SimPlatform.hpp"
+#include "orvex/sim/SimReader.hpp"
 #include "platform/bluez/BluezPlatform.hpp"
 #include "fakebluez/FakeBluez.hpp"
 #include "fakebluez/PrivateBus.hpp"
@@ -220,15 +223,54 @@ public:
     }
 };
 
-// Returns the ratio of the upload's wall time to its round-trip bound (0: it failed).
-double uploadRatio(std::uint16_t mtu, bool sockets, bool print) {
-    constexpr double kAnswerDelay = 0.005;
-    const auto imagePath = std::filesystem::temp_directory_path() / "orvex-bench-image.bin";
+constexpr double kAnswerDelay = 0.005;
+
+std::vector<std::uint8_t> uploadImage() {
+    std::vector<std::uint8_t> image(MICRO_APP_HEAD_SIZE + 64 * 1024);
+    for (std::size_t i = 0; i < image.size(); ++i) image[i] = static_cast<std::uint8_t>(i * 31 + 7);
+    return image;
+}
+
+struct Upload {
+    double wall = 0;  // seconds from the reader's request to its last answer; 0: failed
+    long slices = 0;
+    double bound() const { return static_cast<double>(slices) * kAnswerDelay; }
+};
+
+// One whole upload through the link on `platform`, from connecting to the last slice.
+Upload uploadOn(const std::shared_ptr<platform::Platform>& platform) {
+    auto host = std::make_shared<Host>();
+    auto link = ReaderInterfaceFactory::make(platform);
+    link->setDelegate(host);
+    link->initializeBluetooth();
+    host->moments.waitFor("ready");
+    link->connectToReader();
+    const bool done = host->moments.waitFor("uploaded");
+    link.reset();
+    if (!done || host->slices <= 0) return {};
+    return {std::chrono::duration<double>(host->ended - host->started).count(), host->slices};
+}
+
+// The floor: the same upload on the simulator, where a write costs a function call.
+Upload simulatorUpload() {
+    auto platform = std::make_shared<sim::SimPlatform>(sim::Clock::realTime);
+    sim::SimReaderConfig config;
+    config.microAppCurrent = false;
+    config.answerDelay = kAnswerDelay;
+    sim::SimReader::attach(*platform, config);
+    platform->setMicroAppImage(uploadImage());
+    return uploadOn(platform);
+}
+
+// The upload against the fake org.bluez on a private bus.
+Upload bluezUpload(std::uint16_t mtu, bool sockets) {
+    const auto imagePath = std::filesystem::temp_directory_path() /
+                           ("orvex-bench-image-" + std::to_string(::getpid()) + ".bin");
     {
-        std::vector<char> image(MICRO_APP_HEAD_SIZE + 64 * 1024);
-        for (std::size_t i = 0; i < image.size(); ++i) image[i] = static_cast<char>(i * 31 + 7);
+        const auto image = uploadImage();
         std::ofstream(imagePath, std::ios::binary)
-            .write(image.data(), static_cast<std::streamsize>(image.size()));
+            .write(reinterpret_cast<const char*>(image.data()),
+                   static_cast<std::streamsize>(image.size()));
     }
     PrivateBus bus;
     FakeConfig config;
@@ -240,25 +282,26 @@ double uploadRatio(std::uint16_t mtu, bool sockets, bool print) {
     BluezOptions options;
     options.busAddress = bus.address();
     options.microAppImagePath = imagePath.string();
-    auto host = std::make_shared<Host>();
-    auto link = ReaderInterfaceFactory::make(makeBluezPlatform(options));
-    link->setDelegate(host);
-    link->initializeBluetooth();
-    host->moments.waitFor("ready");
-    link->connectToReader();
-    const bool done = host->moments.waitFor("uploaded");
+    const auto result = uploadOn(makeBluezPlatform(options));
     std::filesystem::remove(imagePath);
-    if (!done || host->slices <= 0) return std::puts("upload: did not complete"), 0.0;
-    const double wall = std::chrono::duration<double>(host->ended - host->started).count();
-    const double bound = static_cast<double>(host->slices) * kAnswerDelay;
-    if (print) {
-        std::printf(
-            "  64 KiB upload, MTU %3u over %s: %ld slices in %.2f s; round-trip bound %.2f s "
-            "(answer delay %.0f ms); ratio %.3f\n",
-            mtu, pathName(sockets), host->slices, wall, bound, kAnswerDelay * 1000, wall / bound);
+    return result;
+}
+
+// Best (shortest) of three runs; prints each.
+template <class Run>
+Upload bestOfThree(const char* what, Run run) {
+    Upload best;
+    for (int i = 0; i < 3; ++i) {
+        const Upload u = run();
+        if (u.wall <= 0) {
+            std::printf("  %s: did not complete\n", what);
+            continue;
+        }
+        std::printf("  %s: %ld slices in %.3f s (ratio to the round-trip bound %.3f)\n", what,
+                    u.slices, u.wall, u.wall / u.bound());
+        if (best.wall <= 0 || u.wall < best.wall) best = u;
     }
-    link.reset();
-    return wall / bound;
+    return best;
 }
 
 }  // namespace
@@ -267,16 +310,37 @@ int main() {
     std::setvbuf(stdout, nullptr, _IOLBF, 0);
     notificationLatency(true);
     notificationLatency(false);
+    std::printf("64 KiB micro-app upload, answer delay %.0f ms:\n", kAnswerDelay * 1000);
+    const Upload floor = bestOfThree("simulator (floor)", simulatorUpload);
+    struct Row {
+        std::uint16_t mtu;
+        bool sockets;
+        Upload best;
+    };
+    std::vector<Row> rows;
     for (bool sockets : {true, false}) {
         for (std::uint16_t mtu : {23, 247}) {
-            double best = 0;
-            for (int run = 0; run < 3; ++run) {
-                const double ratio = uploadRatio(mtu, sockets, true);
-                if (ratio > 0 && (best == 0 || ratio < best)) best = ratio;
-            }
-            std::printf("upload MTU %3u over %s: best of three ratio %.3f\n", mtu,
-                        pathName(sockets), best);
+            const std::string what =
+                "MTU " + std::to_string(mtu) + " over " + pathName(sockets);
+            rows.push_back({mtu, sockets, bestOfThree(what.c_str(), [&] {
+                                 return bluezUpload(mtu, sockets);
+                             })});
         }
+    }
+    std::printf("best of three; ratios to the round-trip bound (slices x answer delay) and to "
+                "the simulator measured above:\n");
+    if (floor.wall > 0) {
+        std::printf("  simulator          %.3f s   bound ratio %.3f\n", floor.wall,
+                    floor.wall / floor.bound());
+    }
+    for (const auto& row : rows) {
+        if (row.best.wall <= 0) {
+            std::printf("  MTU %3u %s  did not complete\n", row.mtu, pathName(row.sockets));
+            continue;
+        }
+        std::printf("  MTU %3u %s %.3f s   bound ratio %.3f   simulator ratio %.3f\n", row.mtu,
+                    pathName(row.sockets), row.best.wall, row.best.wall / row.best.bound(),
+                    floor.wall > 0 ? row.best.wall / floor.wall : 0.0);
     }
     return 0;
 }
