@@ -46,6 +46,8 @@ __all__ = [
     "ScanResult",
     "Transponder",
     "TransponderType",
+    "bluez_platform",
+    "create_link",
     "reader",
     "use_platform",
     "__version__",
@@ -72,6 +74,39 @@ def use_platform(platform: Platform) -> bool:
 def _process_wide_platform() -> Optional[Platform]:
     """The platform chosen for the process-wide link (None: the default one)."""
     return _chosen_platform
+
+
+def create_link(platform: Platform) -> Link:
+    """A link of its own on ``platform``, beside the process-wide one.
+
+    Each link has its own delegate; bind it to one reader with ``set_reader_address()``
+    so that several links on one platform never take the same reader. The link lets its
+    reader go when the last reference to it is dropped.
+    """
+    return _core.create_link(platform)
+
+
+def bluez_platform(
+    *,
+    adapter: str = "",
+    bus_address: Optional[str] = None,
+    micro_app_image: Optional[str] = None,
+    call_timeout: float = 5.0,
+    connect_timeout: float = 20.0,
+) -> Platform:
+    """A BlueZ platform with the given adapter (``"hci1"``; empty: the first one) and bus
+    (empty: the system bus), for ``create_link()`` or ``use_platform()``.
+
+    Raises ``ValueError`` with the reason when it cannot be made: a time limit out of
+    range, no such adapter, no BlueZ on the bus, or a library built without BlueZ.
+    """
+    return _core.bluez_platform(
+        adapter=adapter,
+        bus_address=bus_address,
+        micro_app_image=micro_app_image,
+        call_timeout=call_timeout,
+        connect_timeout=connect_timeout,
+    )
 
 
 def reader() -> Link:

@@ -97,9 +97,20 @@ class Link:
         completion: Optional[Callable[[bool, OrvexContactStatus], object]] = None,
     ) -> None: ...
     def set_micro_app_image_path(self, path: str) -> None: ...
+    def set_reader_address(self, address: str) -> None: ...
+    def set_reader_name(self, name: str) -> None: ...
 
 def process_wide_link() -> Link: ...
 def use_platform(platform: Platform) -> bool: ...
+def create_link(platform: Platform) -> Link: ...
+def bluez_platform(
+    *,
+    adapter: str = "",
+    bus_address: Optional[str] = None,
+    micro_app_image: Optional[str] = None,
+    call_timeout: float = 5.0,
+    connect_timeout: float = 20.0,
+) -> Platform: ...
 
 class DeviceTiming:
     connect_delay: float
@@ -153,6 +164,7 @@ class SimFaults:
 
 class SimReaderConfig:
     name: str
+    address: str
     service: SimService
     version: str
     battery_raw: int
@@ -168,6 +180,7 @@ class SimReaderConfig:
         self,
         *,
         name: str = ...,
+        address: str = ...,
         service: SimService = ...,
         version: str = ...,
         battery_raw: int = ...,

@@ -27,6 +27,8 @@ from . import reader as _process_wide_link
 from . import sim as _sim
 from . import _process_wide_platform
 from . import use_platform as _use_platform
+from . import bluez_platform as _bluez_platform
+from . import create_link as _create_link
 from ._core import Link, ScanResult
 from ._enums import OrvexBluetoothError, OrvexContactStatus
 from ._errors import BluetoothUnavailable, ConnectionFailed, Disconnected, ScanFailed
@@ -161,15 +163,17 @@ class Reader:
 
         ``sim=True`` (or a ``SimReaderConfig``) talks to a simulated reader on the
         simulated platform; ``link`` uses a link of your own; otherwise the process-wide
-        link talks to a real reader through BlueZ. ``timeout`` bounds each step of the
-        connection (adapter, search, version, micro-app check, battery).
+        link talks to a real reader through BlueZ. ``adapter`` (``"hci1"``) or ``address``
+        (the reader's, ``"AA:BB:CC:DD:EE:FF"``) give the session a link of its own instead,
+        on a BlueZ platform with that adapter (or on the simulated one), bound to that
+        reader. ``timeout`` bounds each step of the connection (adapter, search, version,
+        micro-app check, battery).
         """
-        if adapter or address:
-            raise NotImplementedError(
-                "choosing the adapter or the reader's address needs independent links, "
-                "which this build of the library does not offer"
-            )
-        return _Connecting(cls, sim, link, micro_app_image, timeout)
+        if adapter and sim:
+            raise ValueError("adapter= chooses a BlueZ adapter; a simulated session has none")
+        if adapter and link is not None:
+            raise ValueError("adapter= makes a link of its own; it cannot be given with link=")
+        return _Connecting(cls, sim, link, micro_app_image, timeout, adapter, address)
 
     async def _open(self, timeout: float) -> None:
         link = self._link
@@ -417,8 +421,12 @@ class _Connecting:
         link: Optional[Link],
         micro_app_image: Optional[str],
         timeout: float,
+        adapter: Optional[str] = None,
+        address: Optional[str] = None,
     ) -> None:
         self._cls = cls
+        self._adapter = adapter
+        self._address = address
         self._sim = sim
         self._link = link
         self._micro_app_image = micro_app_image
@@ -429,9 +437,16 @@ class _Connecting:
         sim_reader = None
         release: Optional[Callable[[], None]] = None
         link = self._link
+        if link is None and (self._adapter or self._address):
+            if self._sim:
+                link = _create_link(_sim.shared_platform())
+            else:
+                link = _create_link(_bluez_platform(adapter=self._adapter or ""))
         if link is None:
             link = _ProcessWideLink.take(bool(self._sim))
             release = _ProcessWideLink.give_back
+        if self._address:
+            link.set_reader_address(self._address)
         if self._sim:
             config = self._sim if isinstance(self._sim, _sim.SimReaderConfig) else None
             sim_reader = _sim.SimReader.attach(

@@ -16,6 +16,7 @@
 #include "Runtime.hpp"
 #include "orvex/ReaderInterface.hpp"
 #include "orvex/ReaderInterfaceDelegate.hpp"
+#include "orvex/bluez/Bluez.hpp"
 
 namespace orvex::python {
 
@@ -99,6 +100,53 @@ std::shared_ptr<ReaderInterface> processWideLink() {
     return std::shared_ptr<ReaderInterface>(link, [](ReaderInterface*) {});
 }
 
+// An independent link. Letting it go waits for a delegate call under way on the link's
+// thread, which may need the GIL: so the GIL is released first, if this thread holds it.
+std::shared_ptr<ReaderInterface> createLink(std::shared_ptr<platform::Platform> platform) {
+    if (!platform) throw py::value_error("create_link needs a platform");
+    std::shared_ptr<ReaderInterface> link;
+    {
+        py::gil_scoped_release release;
+        link = ReaderInterface::create(std::move(platform));
+    }
+    ReaderInterface* raw = link.get();
+    return std::shared_ptr<ReaderInterface>(raw, [link](ReaderInterface*) mutable {
+        if (PyGILState_Check()) {
+            py::gil_scoped_release release;
+            link.reset();
+        } else {
+            link.reset();
+        }
+    });
+}
+
+std::chrono::milliseconds milliseconds(double seconds, const char* name) {
+    if (!(seconds > 0.0) || seconds > 3600.0) {
+        throw py::value_error(std::string(name) + " must be more than 0 and at most 3600 seconds");
+    }
+    return std::chrono::milliseconds(static_cast<long long>(seconds * 1000.0));
+}
+
+std::shared_ptr<platform::Platform> bluezPlatform(std::string adapter,
+                                                  std::optional<std::string> busAddress,
+                                                  std::optional<std::string> microAppImage,
+                                                  double callTimeout, double connectTimeout) {
+    bluez::Options options;
+    options.adapter = std::move(adapter);
+    options.busAddress = std::move(busAddress);
+    options.microAppImagePath = std::move(microAppImage);
+    options.callTimeout = milliseconds(callTimeout, "call_timeout");
+    options.connectTimeout = milliseconds(connectTimeout, "connect_timeout");
+    std::string error;
+    std::shared_ptr<platform::Platform> platform;
+    {
+        py::gil_scoped_release release;
+        platform = bluez::makePlatform(options, &error);
+    }
+    if (!platform) throw py::value_error(error.empty() ? "no BlueZ platform" : error);
+    return platform;
+}
+
 py::object delegateOf(const ReaderInterface& link) {
     std::shared_ptr<PyDelegate> delegate;
     {
@@ -175,12 +223,28 @@ void bindLink(py::module_& m) {
              "in its field. `completion(ok, status)` is called once with the outcome, on the\n"
              "platform's main executor; nothing is called without a connected reader.")
         .def("set_micro_app_image_path", &ReaderInterface::setMicroAppImagePath, py::arg("path"),
-             Release(), "Reads the micro-app image from this file when the reader asks for one.");
+             Release(), "Reads the micro-app image from this file when the reader asks for one.")
+        .def("set_reader_address", &ReaderInterface::setReaderAddress, py::arg("address"),
+             Release(),
+             "Connects only to the reader with this identifier (\"AA:BB:CC:DD:EE:FF\"); an\n"
+             "empty text lifts the restriction. Takes effect at the next connect_to_reader().")
+        .def("set_reader_name", &ReaderInterface::setReaderName, py::arg("name"), Release(),
+             "Connects only to a reader whose advertised name is exactly this; an empty text\n"
+             "lifts the restriction. Takes effect at the next connect_to_reader().");
 
     m.def("process_wide_link", &processWideLink,
           "The process-wide link, created on first use on the platform chosen by use_platform().");
     m.def("use_platform", &ReaderInterface::usePlatform, py::arg("platform"), Release(),
           "Chooses the platform of the process-wide link; False once the link exists.");
+    m.def("create_link", &createLink, py::arg("platform"),
+          "A link of its own on `platform`, beside the process-wide one: each link has its\n"
+          "own delegate and, with set_reader_address(), its own reader.");
+    m.def("bluez_platform", &bluezPlatform, py::kw_only(), py::arg("adapter") = "",
+          py::arg("bus_address") = py::none(), py::arg("micro_app_image") = py::none(),
+          py::arg("call_timeout") = 5.0, py::arg("connect_timeout") = 20.0,
+          "A BlueZ platform: `adapter` (\"hci1\"; empty: the first one), `bus_address` (empty:\n"
+          "the system bus), the micro-app image file, and time limits in seconds. Raises\n"
+          "ValueError with the reason when it cannot be made.");
     m.def("_close_at_exit", &closeAtExit);
 }
 

@@ -179,6 +179,8 @@ void bindSim(py::module_& m) {
         "assign a new list rather than changing the one read.")
         .def(py::init(&fromKeywords<sim::SimReaderConfig>))
         .def_readwrite("name", &sim::SimReaderConfig::name, "Advertised name.")
+        .def_readwrite("address", &sim::SimReaderConfig::address,
+                       "Identifier on the platform (\"AA:BB:CC:DD:EE:FF\"); empty: one is made up.")
         .def_readwrite("service", &sim::SimReaderConfig::service, "GATT layout (SimService).")
         .def_readwrite("version", &sim::SimReaderConfig::version, "Version text the reader reports.")
         .def_readwrite("battery_raw", &sim::SimReaderConfig::batteryRaw, "Raw battery byte (134 is full).")
@@ -241,9 +243,10 @@ void bindSim(py::module_& m) {
             [](SimPlatform& platform, sim::SimReaderConfig config, sim::DeviceTiming timing) {
                 py::gil_scoped_release release;
                 const std::string name = config.name;
+                const std::string address = config.address;
                 const auto layout = sim::SimReader::gattLayout(config.service);
                 auto reader = std::make_shared<PySimReader>(std::move(config));
-                platform.addDevicePeripheral(name, layout, reader, timing);
+                platform.addDevicePeripheral(name, layout, reader, timing, address);
                 return reader;
             },
             py::arg("platform"), py::arg("config") = sim::SimReaderConfig{},

@@ -46,10 +46,12 @@ def private_bus(tmp_path):
 
 
 @pytest.fixture
-def fake_bluez(cli, private_bus):
-    """The simulated reader served as org.bluez on the private bus."""
+def fake_bluez(cli, private_bus, request):
+    """The simulated reader served as org.bluez on the private bus (with the extra
+    `orvex fake-bluez` arguments a test names by indirect parametrisation)."""
     env = dict(os.environ, DBUS_SYSTEM_BUS_ADDRESS=private_bus)
-    server = subprocess.Popen([str(cli), "fake-bluez"], stdout=subprocess.PIPE, text=True, env=env)
+    extra = list(getattr(request, "param", []))
+    server = subprocess.Popen([str(cli), "fake-bluez", *extra], stdout=subprocess.PIPE, text=True, env=env)
     try:
         assert server.stdout.readline().strip() == "ready"
         yield env
@@ -79,3 +81,38 @@ def test_a_session_over_bluez_reads_the_tag_and_its_contact(fake_bluez):
     assert seen["phone"] == "+44 7946 0001"
     assert seen["written"] and seen["after"] == "+1 555".ljust(13)
     assert seen["version"]
+
+
+@pytest.mark.parametrize("fake_bluez", [["--adapter", "hci1"]], indirect=True)
+def test_a_session_of_its_own_on_a_chosen_adapter_reads_the_tag(fake_bluez):
+    child = run_child("""
+        import asyncio, orvex, orvex.aio
+
+        async def main():
+            async with orvex.aio.Reader.connect(adapter="hci1", timeout=20) as reader:
+                reading = await reader.scan()
+                # The session ran on a link of its own: the process-wide one was never made.
+                print(reading.scan.xpdr.id, orvex._process_wide is None)
+
+        asyncio.run(main())
+    """, timeout=90, env=fake_bluez)
+    assert child.returncode == 0, child.stderr
+    assert child.stdout.split() == ["999", "000000012345", "True"]
+
+
+@pytest.mark.parametrize("fake_bluez", [["--adapter", "hci1"]], indirect=True)
+def test_an_adapter_that_is_not_there_is_reported(fake_bluez):
+    child = run_child("""
+        import asyncio, orvex, orvex.aio
+
+        async def main():
+            try:
+                async with orvex.aio.Reader.connect(adapter="hci7", timeout=20):
+                    print("connected")
+            except ValueError as e:
+                print("refused:", e)
+
+        asyncio.run(main())
+    """, timeout=90, env=fake_bluez)
+    assert child.returncode == 0, child.stderr
+    assert child.stdout.strip() == "refused: no Bluetooth adapter hci7", child.stdout
