@@ -106,6 +106,23 @@ TEST_P(CliOverBluezReaderState, ScanFindsAndReadsTheReader) {
     EXPECT_EQ(nlohmann::json::parse(scan.out)["id"], "999 000000012345");
 }
 
+// Where BlueZ hands out no write or notification sockets, the same scan goes by WriteValue
+// and StartNotify.
+TEST(CliOverBluezWithoutSockets, ScanReadsTheReader) {
+    orvex::detail::bluez::PrivateBus bus;
+    setenv("DBUS_SYSTEM_BUS_ADDRESS", bus.address().c_str(), 1);
+    orvex::test::CliProcess fake(
+        std::vector<std::string>{"fake-bluez", "--delay", "0.005", "--no-sockets"});
+    ASSERT_TRUE(fake.waitForLine("ready", 30.0));
+    const auto scan = runCli({"scan", "--json"});
+    EXPECT_EQ(scan.exitCode, 0) << scan.err;
+    if (scan.exitCode == 0) {
+        EXPECT_EQ(nlohmann::json::parse(scan.out)["id"], "999 000000012345");
+    }
+    EXPECT_EQ(fake.stop(SIGTERM), 0);
+    unsetenv("DBUS_SYSTEM_BUS_ADDRESS");
+}
+
 INSTANTIATE_TEST_SUITE_P(States, CliOverBluezReaderState,
                          ::testing::Values("left-connected", "heard-elsewhere"),
                          [](const auto& info) {

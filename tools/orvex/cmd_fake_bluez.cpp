@@ -28,6 +28,7 @@ struct FakeArgs {
     unsigned mtu = 23;
     bool stale = false;
     std::string readerState = "advertising";
+    bool noSockets = false;
 };
 
 #ifdef ORVEX_WITH_BLUEZ
@@ -49,6 +50,7 @@ int serve(const FakeArgs& args) {
     reader.mtu = static_cast<std::uint16_t>(args.mtu);
     reader.connectedAtStart = args.readerState == "left-connected";
     reader.device.heardElsewhere = args.readerState == "heard-elsewhere";
+    reader.sockets = !args.noSockets;
 
     // The signals are taken by sigwait() below; every thread started from here on has them
     // blocked.
@@ -105,6 +107,9 @@ void addFakeBluezCommand(CLI::App& app, CommandContext& ctx) {
         ->capture_default_str();
     command->add_flag("--stale-micro-app", args->stale,
                       "The reader asks for a micro-app upload after connecting");
+    command->add_flag("--no-sockets", args->noSockets,
+                      "AcquireWrite and AcquireNotify answer NotSupported, as older BlueZ does: "
+                      "writes and notifications then go by WriteValue and StartNotify");
     command->callback([args, &ctx] {
 #ifdef ORVEX_WITH_BLUEZ
         ctx.exitCode = serve(*args);
