@@ -16,6 +16,7 @@
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <iterator>
 #include <sstream>
 #include <future>
@@ -263,7 +264,7 @@ Upload simulatorUpload() {
 }
 
 // The upload against the fake org.bluez on a private bus.
-Upload bluezUpload(std::uint16_t mtu, bool sockets) {
+Upload bluezUpload(std::uint16_t mtu, bool sockets, sim::SimService service) {
     const auto imagePath = std::filesystem::temp_directory_path() /
                            ("orvex-bench-image-" + std::to_string(::getpid()) + ".bin");
     {
@@ -278,6 +279,7 @@ Upload bluezUpload(std::uint16_t mtu, bool sockets) {
     config.reader->reader.answerDelay = kAnswerDelay;
     config.reader->mtu = mtu;
     config.reader->sockets = sockets;
+    config.reader->reader.service = service;
     FakeBluez fake(bus.address(), config);
     BluezOptions options;
     options.busAddress = bus.address();
@@ -287,22 +289,15 @@ Upload bluezUpload(std::uint16_t mtu, bool sockets) {
     return result;
 }
 
-// Best (shortest) of three runs; prints each.
-template <class Run>
-Upload bestOfThree(const char* what, Run run) {
+// One way of uploading: the path, the MTU and the reader's layout (its write type).
+struct Way {
+    std::string name;
+    std::function<Upload()> run;
     Upload best;
-    for (int i = 0; i < 3; ++i) {
-        const Upload u = run();
-        if (u.wall <= 0) {
-            std::printf("  %s: did not complete\n", what);
-            continue;
-        }
-        std::printf("  %s: %ld slices in %.3f s (ratio to the round-trip bound %.3f)\n", what,
-                    u.slices, u.wall, u.wall / u.bound());
-        if (best.wall <= 0 || u.wall < best.wall) best = u;
+    void keep(const Upload& u) {
+        if (u.wall > 0 && (best.wall <= 0 || u.wall < best.wall)) best = u;
     }
-    return best;
-}
+};
 
 }  // namespace
 
@@ -310,37 +305,51 @@ int main() {
     std::setvbuf(stdout, nullptr, _IOLBF, 0);
     notificationLatency(true);
     notificationLatency(false);
-    std::printf("64 KiB micro-app upload, answer delay %.0f ms:\n", kAnswerDelay * 1000);
-    const Upload floor = bestOfThree("simulator (floor)", simulatorUpload);
-    struct Row {
-        std::uint16_t mtu;
+    std::printf("64 KiB micro-app upload, answer delay %.0f ms; three rounds, each way once "
+                "per round:\n",
+                kAnswerDelay * 1000);
+    std::vector<Way> ways;
+    ways.push_back({"simulator (floor)", simulatorUpload, {}});
+    struct Path {
+        const char* name;
         bool sockets;
-        Upload best;
+        sim::SimService service;
     };
-    std::vector<Row> rows;
-    for (bool sockets : {true, false}) {
+    const Path paths[] = {
+        {"sockets (AcquireWrite/AcquireNotify)", true, sim::SimService::uart},
+        {"WriteValue requests (uart layout)", false, sim::SimService::uart},
+        {"WriteValue commands (serial16 layout)", false, sim::SimService::serial16},
+    };
+    for (const auto& path : paths) {
         for (std::uint16_t mtu : {23, 247}) {
-            const std::string what =
-                "MTU " + std::to_string(mtu) + " over " + pathName(sockets);
-            rows.push_back({mtu, sockets, bestOfThree(what.c_str(), [&] {
-                                 return bluezUpload(mtu, sockets);
-                             })});
+            ways.push_back({"MTU " + std::to_string(mtu) + " " + path.name,
+                            [=] { return bluezUpload(mtu, path.sockets, path.service); },
+                            {}});
         }
     }
-    std::printf("best of three; ratios to the round-trip bound (slices x answer delay) and to "
-                "the simulator measured above:\n");
-    if (floor.wall > 0) {
-        std::printf("  simulator          %.3f s   bound ratio %.3f\n", floor.wall,
-                    floor.wall / floor.bound());
+    for (int round = 1; round <= 3; ++round) {
+        for (auto& way : ways) {
+            const Upload u = way.run();
+            if (u.wall <= 0) {
+                std::printf("  round %d, %s: did not complete\n", round, way.name.c_str());
+                continue;
+            }
+            std::printf("  round %d, %s: %ld slices in %.3f s\n", round, way.name.c_str(),
+                        u.slices, u.wall);
+            way.keep(u);
+        }
     }
-    for (const auto& row : rows) {
-        if (row.best.wall <= 0) {
-            std::printf("  MTU %3u %s  did not complete\n", row.mtu, pathName(row.sockets));
+    const Upload floor = ways.front().best;
+    std::printf("best of three; ratio to the round-trip bound (slices x answer delay) and to "
+                "the simulator's best in this run:\n");
+    for (const auto& way : ways) {
+        if (way.best.wall <= 0) {
+            std::printf("  %-48s did not complete\n", way.name.c_str());
             continue;
         }
-        std::printf("  MTU %3u %s %.3f s   bound ratio %.3f   simulator ratio %.3f\n", row.mtu,
-                    pathName(row.sockets), row.best.wall, row.best.wall / row.best.bound(),
-                    floor.wall > 0 ? row.best.wall / floor.wall : 0.0);
+        std::printf("  %-48s %.3f s  bound ratio %.3f  simulator ratio %.3f\n",
+                    way.name.c_str(), way.best.wall, way.best.wall / way.best.bound(),
+                    floor.wall > 0 ? way.best.wall / floor.wall : 0.0);
     }
     return 0;
 }
