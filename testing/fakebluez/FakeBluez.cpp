@@ -259,6 +259,12 @@ bool FakeBluez::isNotifying() const {
     return impl_->notifyingFlag.load();
 }
 
+std::size_t FakeBluez::discoveryClients() const {
+    std::size_t clients = 0;
+    impl_->sync([&clients](Impl& s) { clients = s.discoverySessions.size(); });
+    return clients;
+}
+
 std::vector<std::chrono::steady_clock::time_point> FakeBluez::notificationTimes() const {
     std::lock_guard lock(impl_->recordMutex);
     return impl_->notificationTimes;

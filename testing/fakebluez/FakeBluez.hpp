@@ -125,6 +125,8 @@ public:
     int acquiredSockets() const;
     bool isConnected() const;
     bool isNotifying() const;
+    // How many bus clients hold a discovery session now (BlueZ keeps one per client).
+    std::size_t discoveryClients() const;
     // Whether the bus has gone away under the fake; it serves nobody from then on.
     bool busLost() const;
     // Timestamps (steady clock) of the notifications emitted, for measurements.

@@ -9,11 +9,14 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <chrono>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <stdexcept>
 #include <vector>
+
+#include <sdbus-c++/sdbus-c++.h>
 
 extern char** environ;
 
@@ -107,6 +110,20 @@ void PrivateBus::kill() {
     while (::waitpid(pid_, &status, 0) < 0 && errno == EINTR) {
     }
     pid_ = -1;
+}
+
+std::size_t PrivateBus::clients() const {
+    auto connection = sdbus::createSessionBusConnectionWithAddress(address_);
+    auto daemon = sdbus::createProxy(*connection, "org.freedesktop.DBus", "/org/freedesktop/DBus");
+    std::vector<std::string> names;
+    daemon->callMethod("ListNames")
+        .onInterface("org.freedesktop.DBus")
+        .withTimeout(std::chrono::seconds(5))
+        .storeResultsTo(names);
+    // Every connection has one unique name (":1.7"); well-known names ride on them.
+    std::size_t unique = 0;
+    for (const auto& name : names) unique += name.rfind(':', 0) == 0 ? 1 : 0;
+    return unique > 0 ? unique - 1 : 0;
 }
 
 }  // namespace orvex::detail::bluez

@@ -3,6 +3,7 @@
 
 #include <sys/types.h>
 
+#include <cstddef>
 #include <string>
 
 namespace orvex::detail::bluez {
@@ -22,6 +23,9 @@ public:
     pid_t pid() const { return pid_; }  // the daemon's process (for measurements)
     // Ends the daemon now (every connection on it breaks).
     void kill();
+    // How many clients are connected to the bus now, leaving out the connection that asks:
+    // a fake org.bluez counts as one.
+    std::size_t clients() const;
 
 private:
     std::string dir_;

@@ -150,6 +150,8 @@ TEST(BluezReaders, TwoLinksDoWholeSessionsAtOnceWithoutCrossTalk) {
         links[i].link->initializeBluetooth();
     }
     for (auto& l : links) ASSERT_TRUE(l.log.waitFor("btReader")) << l.log.dump();
+    // Both links talk to BlueZ over the platform's one connection (besides the fake's).
+    EXPECT_TRUE(bluez_test::eventually([&] { return world.bus.clients() == 2; }));
     for (auto& l : links) l.link->connectToReader();
     for (auto& l : links) ASSERT_TRUE(l.log.waitFor("battery")) << l.log.dump();
     for (auto& l : links) l.link->scan();

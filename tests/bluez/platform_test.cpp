@@ -192,6 +192,108 @@ TEST(Discovery, NotScanningWhileTheAdapterIsOff) {
     EXPECT_EQ(countOf(world.fake->calls(), "StartDiscovery"), 0u);
 }
 
+// --- centrals of one platform ---------------------------------------------------------------
+
+// Two central managers on one platform, as two links make them, each with its recorder.
+struct TwoCentrals {
+    explicit TwoCentrals(BluezOptions options) : platform(makeBluezPlatform(std::move(options))) {
+        for (auto& r : recorders) {
+            r = std::make_shared<Recorder>();
+            onLinkQueue(*platform, [r] { r->setQueueThread(std::this_thread::get_id()); });
+        }
+        for (int i = 0; i < 2; ++i) centrals[i] = platform->createCentralManager(recorders[i]);
+    }
+    ~TwoCentrals() {
+        for (auto& c : centrals) drop(c);
+    }
+    // Drops a central on the link queue, as the link does.
+    void drop(std::shared_ptr<platform::CentralManager>& central) {
+        if (!central) return;
+        onLinkQueue(*platform, [c = std::move(central)]() mutable { c.reset(); });
+    }
+
+    std::shared_ptr<platform::Platform> platform;
+    std::shared_ptr<Recorder> recorders[2];
+    std::shared_ptr<platform::CentralManager> centrals[2];
+};
+
+TEST(CentralsOfOnePlatform, ShareOneBusConnectionAndOneDiscoverySession) {
+    FakeWorld world(fastConfig());
+    const auto others = world.bus.clients();  // the fake
+    TwoCentrals two(world.options());
+    auto& [a, b] = two.centrals;
+    for (auto& r : two.recorders) ASSERT_TRUE(r->log.waitFor("state 5")) << r->log.dump();
+    EXPECT_EQ(world.bus.clients(), others + 1);
+
+    a->scanForPeripherals();
+    b->scanForPeripherals();
+    // Every sighting reaches both.
+    for (auto& r : two.recorders) {
+        ASSERT_TRUE(r->log.waitFor("discover KX-BT4 SIM")) << r->log.dump();
+        ASSERT_TRUE(r->log.waitFor("discover Galaxy Buds2 (4C1F)")) << r->log.dump();
+    }
+    EXPECT_EQ(world.fake->discoveryClients(), 1u);
+
+    // One stops: the other's discovery goes on.
+    a->stopScan();
+    onLinkQueue(*two.platform, [] {});
+    EXPECT_EQ(countOf(world.fake->calls(), "StopDiscovery"), 0u) << callList(world.fake->calls());
+    EXPECT_EQ(world.fake->discoveryClients(), 1u);
+    EXPECT_TRUE(b->isScanning());
+
+    // Scanning again joins the session that runs: what BlueZ already hears is reported anew.
+    a->scanForPeripherals();
+    ASSERT_TRUE(two.recorders[0]->log.waitFor("discover KX-BT4 SIM", 2))
+        << two.recorders[0]->log.dump();
+    b->stopScan();
+    onLinkQueue(*two.platform, [] {});
+    EXPECT_EQ(world.fake->discoveryClients(), 1u);
+
+    // The last one stops it.
+    a->stopScan();
+    onLinkQueue(*two.platform, [] {});
+    EXPECT_TRUE(eventually([&] { return world.fake->discoveryClients() == 0; }));
+    const auto calls = world.fake->calls();
+    EXPECT_EQ(countOf(calls, "SetDiscoveryFilter:le"), 1u) << callList(calls);
+    EXPECT_EQ(countOf(calls, "StartDiscovery"), 1u) << callList(calls);
+    EXPECT_EQ(countOf(calls, "StopDiscovery"), 1u) << callList(calls);
+}
+
+TEST(CentralsOfOnePlatform, DiscoveryEndsWithTheAdapterAndWithTheLastCentralThatWantedIt) {
+    FakeWorld world(fastConfig());
+    TwoCentrals two(world.options());
+    auto& [a, b] = two.centrals;
+    for (auto& r : two.recorders) ASSERT_TRUE(r->log.waitFor("state 5")) << r->log.dump();
+    a->scanForPeripherals();
+    b->scanForPeripherals();
+    for (auto& r : two.recorders) ASSERT_TRUE(r->log.waitFor("discover KX-BT4 SIM"));
+
+    // BlueZ ends the session with the adapter's power: the next scan starts a new one.
+    world.fake->setPowered(false);
+    for (auto& r : two.recorders) ASSERT_TRUE(r->log.waitFor("state 4")) << r->log.dump();
+    EXPECT_FALSE(a->isScanning());
+    EXPECT_FALSE(b->isScanning());
+    world.fake->setPowered(true);
+    for (auto& r : two.recorders) ASSERT_TRUE(r->log.waitFor("state 5", 2)) << r->log.dump();
+    a->scanForPeripherals();
+    ASSERT_TRUE(two.recorders[0]->log.waitFor("discover KX-BT4 SIM", 2))
+        << two.recorders[0]->log.dump();
+    EXPECT_EQ(world.fake->discoveryClients(), 1u);
+    EXPECT_EQ(countOf(world.fake->calls(), "StartDiscovery"), 2u)
+        << callList(world.fake->calls());
+
+    // The only central scanning goes away while it scans: discovery stops with it, and the
+    // other one still scans on its own.
+    two.drop(a);
+    EXPECT_TRUE(eventually([&] { return world.fake->discoveryClients() == 0; }));
+    EXPECT_EQ(countOf(world.fake->calls(), "StopDiscovery"), 1u)
+        << callList(world.fake->calls());
+    b->scanForPeripherals();
+    ASSERT_TRUE(two.recorders[1]->log.waitFor("discover KX-BT4 SIM", 2))
+        << two.recorders[1]->log.dump();
+    EXPECT_EQ(world.fake->discoveryClients(), 1u);
+}
+
 // --- connection and GATT -------------------------------------------------------------------
 
 class Gatt : public ::testing::TestWithParam<sim::SimService> {};

@@ -3,10 +3,12 @@
 
 #include <fstream>
 #include <iterator>
+#include <mutex>
 
 #include <sdbus-c++/sdbus-c++.h>
 
 #include "platform/bluez/Central.hpp"
+#include "platform/bluez/SharedBus.hpp"
 #include "platform/bluez/TaskLoop.hpp"
 #include "platform/bluez/Values.hpp"
 
@@ -23,7 +25,8 @@ public:
 
     std::shared_ptr<platform::CentralManager> createCentralManager(
         std::weak_ptr<platform::CentralManagerDelegate> delegate) override {
-        return bluez::Central::create(linkQueue_, options_, std::move(delegate));
+        return bluez::Central::create(linkQueue_, options_, std::move(delegate),
+                                      [this] { return sharedBus(); });
     }
 
     platform::Executor& linkQueue() override { return *linkQueue_; }
@@ -52,9 +55,20 @@ public:
     }
 
 private:
+    // The one connection of this platform's centrals, opened on first use. Once it has
+    // broken (the bus went away), the next central gets a new one; the centrals on the
+    // old one keep it until they go.
+    std::shared_ptr<bluez::SharedBus> sharedBus() {
+        std::lock_guard lock(busMutex_);
+        if (!bus_ || bus_->isClosed()) bus_ = bluez::SharedBus::open(linkQueue_, options_);
+        return bus_;
+    }
+
     BluezOptions options_;
     std::shared_ptr<TaskLoop> linkQueue_;
     std::shared_ptr<TaskLoop> main_;
+    std::mutex busMutex_;
+    std::shared_ptr<bluez::SharedBus> bus_;  // kept while the platform lives
 };
 
 }  // namespace

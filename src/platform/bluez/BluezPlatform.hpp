@@ -19,7 +19,9 @@ namespace orvex::detail {
 // A platform whose central managers talk to org.bluez on `options.busAddress` (the system
 // bus by default). It owns the link queue (a worker thread with steady-clock timers) and a
 // main executor (another worker thread); now() is the wall clock; the micro-app image is
-// the file named in the options, or nothing.
+// the file named in the options, or nothing. Its central managers (one per link) share one
+// bus connection with one bus thread, opened when the first of them is made and closed
+// when the platform and all of them are gone.
 std::shared_ptr<platform::Platform> makeBluezPlatform(BluezOptions options = {});
 
 enum class BluezAvailability {

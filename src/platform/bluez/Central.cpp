@@ -99,11 +99,13 @@ void Device::writeValue(const Bytes& data,
 
 // --- Central: set-up, bus events, adapter state --------------------------------------------
 
-std::shared_ptr<Central> Central::create(std::shared_ptr<TaskLoop> queue, BluezOptions options,
-                                         std::weak_ptr<platform::CentralManagerDelegate> delegate) {
+std::shared_ptr<Central> Central::create(
+    std::shared_ptr<TaskLoop> queue, BluezOptions options,
+    std::weak_ptr<platform::CentralManagerDelegate> delegate,
+    const std::function<std::shared_ptr<SharedBus>()>& connect) {
     auto central =
         std::make_shared<Central>(std::move(queue), std::move(options), std::move(delegate));
-    central->start();
+    central->start(connect);
     return central;
 }
 
@@ -112,11 +114,25 @@ Central::Central(std::shared_ptr<TaskLoop> queue, BluezOptions options,
     : queue_(std::move(queue)), options_(std::move(options)), delegate_(std::move(delegate)) {}
 
 Central::~Central() {
-    // Leave no connection of ours behind; the call is sent, not awaited.
-    if (bus_ && !bus_->isClosed()) {
-        for (auto& [path, device] : devices_) {
-            if (device->link == Device::Link::idle) continue;
-            bus_->call(path, DEVICE, "Disconnect", nullptr, options_.callTimeout, nullptr);
+    if (bus_) {
+        bus_->unlisten(busListener_);
+        // Leave no connection of ours behind; the call is sent, not awaited.
+        if (!bus_->isClosed()) {
+            for (auto& [path, device] : devices_) {
+                if (device->link == Device::Link::idle) continue;
+                bus_->call(path, DEVICE, "Disconnect", nullptr, options_.callTimeout, nullptr);
+            }
+        }
+        // The other centrals may go on scanning; if none does, discovery ends.
+        if (discoveryStarted_) {
+            auto drop = [bus = std::weak_ptr<SharedBus>(bus_), who = busListener_] {
+                if (auto b = bus.lock()) b->dropDiscovery(who);
+            };
+            if (queue_->isCurrent()) {
+                drop();
+            } else {
+                queue_->post(std::move(drop));
+            }
         }
     }
     if (graceTimer_) graceTimer_->invalidate();
@@ -126,7 +142,9 @@ Central::~Central() {
         device->writes.clear();
         device->notifySockets.clear();
     }
-    bus_.reset();  // stops the bus thread before anything it hands on to goes away
+    // The bus goes with the last of the platform and its centrals; replies still on their
+    // way find this central gone.
+    bus_.reset();
     poller_.reset();
 }
 
@@ -144,22 +162,20 @@ void Central::onQueue(std::function<void(Central&)> f) {
     }
 }
 
-void Central::start() {
-    auto* queue = queue_.get();
-    auto sink = [queue, weak = weak_from_this()](BusEvent event) {
-        queue->post([weak, event = std::move(event)]() mutable {
-            if (auto self = weak.lock()) self->onEvent(std::move(event));
-        });
-    };
+void Central::start(const std::function<std::shared_ptr<SharedBus>()>& connect) {
     try {
-        bus_ = BusClient::open(options_.busAddress, std::move(sink));
-        bus_->start();
+        bus_ = connect();
+        busListener_ = bus_->listen([weak = weak_from_this()](const BusEvent& event) {
+            if (auto self = weak.lock()) self->onEvent(event);
+        });
         readTree();
     } catch (const sdbus::Error& e) {
+        bus_.reset();
         const auto state =
             isAccessDenied(e.getName()) ? ManagerState::unauthorized : ManagerState::unsupported;
         post([state](Central& c) { c.setState(state); });
     } catch (const std::exception&) {
+        bus_.reset();
         post([](Central& c) { c.setState(ManagerState::unsupported); });
     }
 }
@@ -168,35 +184,27 @@ void Central::call(const std::string& path, const std::string& interface, const 
                    std::function<void(sdbus::MethodCall&)> arguments,
                    std::chrono::milliseconds timeout,
                    std::function<void(Central&, const CallError*)> done) {
-    auto* queue = queue_.get();
-    auto handler = [queue, weak = weak_from_this(), done = std::move(done), path, interface,
-                    method](sdbus::MethodReply*, const CallError* error) {
-        std::optional<CallError> err;
-        if (error) err = *error;
-        queue->post([weak, done, err, path, interface, method] {
-            // Logged on the link queue, where no lock of the backend is held.
-            if (err) {
-                log(LogLevel::error, "BlueZ {}.{} on {} failed: {}: {}", interface, method, path,
-                    err->name, err->message);
-            }
-            if (auto self = weak.lock()) {
-                if (done) done(*self, err ? &*err : nullptr);
-            }
-        });
+    auto outcome = [weak = weak_from_this(), done = std::move(done)](const CallError* error) {
+        auto self = weak.lock();
+        if (self && done) done(*self, error);
     };
     if (!bus_) {
-        CallError err{"org.freedesktop.DBus.Error.Disconnected", "no bus"};
-        handler(nullptr, &err);
+        post([outcome = std::move(outcome), path, interface, method](Central&) {
+            CallError err{"org.freedesktop.DBus.Error.Disconnected", "no bus"};
+            log(LogLevel::error, "BlueZ {}.{} on {} failed: {}: {}", interface, method, path,
+                err.name, err.message);
+            outcome(&err);
+        });
         return;
     }
-    bus_->call(path, interface, method, arguments, timeout, std::move(handler));
+    bus_->call(path, interface, method, arguments, timeout, std::move(outcome));
 }
 
 void Central::readTree() {
     const unsigned read = ++treeRead_;
     auto* queue = queue_.get();
     if (!bus_) return;
-    bus_->call(
+    bus_->client().call(
         "/", OBJECT_MANAGER, "GetManagedObjects", nullptr, options_.callTimeout,
         [queue, weak = weak_from_this(), read](sdbus::MethodReply* reply, const CallError* error) {
             std::optional<ObjectTree> tree;
@@ -259,8 +267,11 @@ void Central::updateState() {
 void Central::setState(ManagerState state) {
     if (state != ManagerState::poweredOn) {
         scanning_ = false;
-        discoveryStarted_ = false;  // BlueZ ends discovery sessions with the adapter
         heardThisScan_.clear();
+        // BlueZ ends discovery with the adapter (the shared bus has seen that already);
+        // any other way here, the want is dropped all the same.
+        if (discoveryStarted_ && bus_) bus_->dropDiscovery(busListener_);
+        discoveryStarted_ = false;
     }
     if (stateReported_ && reported_.load() == state) return;
     stateReported_ = true;
@@ -268,7 +279,7 @@ void Central::setState(ManagerState state) {
     if (auto d = delegate()) d->centralManagerDidUpdateState(state);
 }
 
-void Central::onEvent(BusEvent event) {
+void Central::onEvent(const BusEvent& event) {
     switch (event.kind) {
         case BusEvent::Kind::interfacesAdded:
             objectAdded(event.path, event.added);
@@ -459,7 +470,7 @@ void Central::heardBeforeScan() {
 void Central::scanForPeripherals() {
     if (reported_.load() == ManagerState::poweredOn) scanning_ = true;
     onQueue([](Central& c) {
-        if (c.reported_.load() != ManagerState::poweredOn || c.adapterPath_.empty()) {
+        if (c.reported_.load() != ManagerState::poweredOn || c.adapterPath_.empty() || !c.bus_) {
             c.scanning_ = false;
             return;
         }
@@ -472,25 +483,18 @@ void Central::scanForPeripherals() {
         }
         c.discoveryStarted_ = true;
         c.discoveryAnswered_ = false;
-        c.call(
-            c.adapterPath_, ADAPTER, "SetDiscoveryFilter",
-            [](sdbus::MethodCall& m) {
-                DbusProps filter;
-                filter.emplace("Transport", sdbus::Variant(std::string("le")));
-                m << filter;
-            },
-            c.options_.callTimeout, nullptr);
-        c.call(c.adapterPath_, ADAPTER, "StartDiscovery", nullptr, c.options_.callTimeout,
-               [scan](Central& self, const CallError* error) {
-                   if (!error || error->name == "org.bluez.Error.InProgress") {
-                       if (!self.discoveryStarted_) return;  // stopped meanwhile
-                       self.discoveryAnswered_ = true;
-                       if (scan == self.scanNumber_) self.heardBeforeScan();
-                       return;
-                   }
-                   self.discoveryStarted_ = false;
-                   if (scan == self.scanNumber_) self.scanning_ = false;
-               });
+        c.bus_->wantDiscovery(c.busListener_, c.adapterPath_,
+                              [weak = c.weak_from_this(), scan](const CallError* error) {
+                                  auto self = weak.lock();
+                                  if (!self || !self->discoveryStarted_) return;
+                                  if (!error) {
+                                      self->discoveryAnswered_ = true;
+                                      if (scan == self->scanNumber_) self->heardBeforeScan();
+                                      return;
+                                  }
+                                  self->discoveryStarted_ = false;
+                                  if (scan == self->scanNumber_) self->scanning_ = false;
+                              });
     });
 }
 
@@ -501,10 +505,7 @@ void Central::stopScan() {
         c.heardThisScan_.clear();
         if (!c.discoveryStarted_) return;
         c.discoveryStarted_ = false;
-        if (!c.adapterPath_.empty()) {
-            c.call(c.adapterPath_, ADAPTER, "StopDiscovery", nullptr, c.options_.callTimeout,
-                   nullptr);
-        }
+        if (c.bus_) c.bus_->dropDiscovery(c.busListener_);
     });
 }
 

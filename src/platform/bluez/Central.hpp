@@ -3,6 +3,7 @@
 
 #include <atomic>
 #include <deque>
+#include <functional>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -14,6 +15,7 @@
 #include "orvex/platform/Platform.hpp"
 #include "platform/bluez/BluezOptions.hpp"
 #include "platform/bluez/BusClient.hpp"
+#include "platform/bluez/SharedBus.hpp"
 #include "platform/bluez/Sockets.hpp"
 #include "platform/bluez/TaskLoop.hpp"
 #include "platform/bluez/Values.hpp"
@@ -120,12 +122,16 @@ private:
 
 // The central manager over org.bluez. All state lives on the link queue: D-Bus signals and
 // replies are copied on the bus thread and handed to the link queue, and every operation
-// runs there too (at once when called on the link queue, else posted).
+// runs there too (at once when called on the link queue, else posted). The bus connection
+// is the platform's, shared with its other centrals (see SharedBus).
 class Central : public platform::CentralManager, public std::enable_shared_from_this<Central> {
 public:
+    // `connect` hands out the platform's bus; it throws sdbus::Error when the bus cannot be
+    // reached (the central then reports itself unsupported or unauthorized).
     static std::shared_ptr<Central> create(
         std::shared_ptr<TaskLoop> queue, BluezOptions options,
-        std::weak_ptr<platform::CentralManagerDelegate> delegate);
+        std::weak_ptr<platform::CentralManagerDelegate> delegate,
+        const std::function<std::shared_ptr<SharedBus>()>& connect);
     Central(std::shared_ptr<TaskLoop> queue, BluezOptions options,
             std::weak_ptr<platform::CentralManagerDelegate> delegate);
     ~Central() override;
@@ -153,9 +159,9 @@ public:
 
 private:
     // Central.cpp: bus events, adapter state, discovery.
-    void start();
+    void start(const std::function<std::shared_ptr<SharedBus>()>& connect);
     void post(std::function<void(Central&)> f);
-    void onEvent(BusEvent event);
+    void onEvent(const BusEvent& event);
     void readTree();
     void applyTree(const std::optional<ObjectTree>& tree, const CallError* error);
     void updateState();
@@ -209,15 +215,16 @@ private:
     std::shared_ptr<TaskLoop> queue_;
     BluezOptions options_;
     std::weak_ptr<platform::CentralManagerDelegate> delegate_;
-    std::unique_ptr<BusClient> bus_;
+    std::shared_ptr<SharedBus> bus_;
+    unsigned busListener_ = 0;  // also names this central's want of discovery
 
     std::atomic<platform::ManagerState> reported_{platform::ManagerState::unknown};
     std::atomic<bool> scanning_{false};
 
     // Link queue only.
     bool stateReported_ = false;
-    bool discoveryStarted_ = false;
-    bool discoveryAnswered_ = false;  // StartDiscovery has replied for the running session
+    bool discoveryStarted_ = false;   // discovery asked of the shared bus, not dropped since
+    bool discoveryAnswered_ = false;  // and the session runs
     unsigned scanNumber_ = 0;
     unsigned treeRead_ = 0;
     std::shared_ptr<platform::Timer> graceTimer_;

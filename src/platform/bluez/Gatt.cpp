@@ -86,7 +86,7 @@ void Central::servicesResolved(const std::shared_ptr<Device>& device) {
     }
     // The GATT objects are read afresh from the tree: the order of InterfacesAdded and the
     // ServicesResolved change is not to be relied on.
-    bus_->call("/", OBJECT_MANAGER, "GetManagedObjects", nullptr, options_.callTimeout,
+    bus_->client().call("/", OBJECT_MANAGER, "GetManagedObjects", nullptr, options_.callTimeout,
                [queue, weak = weak_from_this(), device, attempt](sdbus::MethodReply* reply,
                                                                  const CallError*) {
                    std::optional<ObjectTree> tree;
@@ -198,7 +198,7 @@ void Central::acquire(const std::string& path, const std::string& method,
         handler(nullptr, nullptr);
         return;
     }
-    bus_->call(
+    bus_->client().call(
         path, GATT_CHARACTERISTIC, method, [](sdbus::MethodCall& m) { m << DbusProps{}; },
         options_.callTimeout, std::move(handler));
 }
