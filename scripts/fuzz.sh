@@ -126,7 +126,7 @@ for t in "${targets[@]}"; do
   if [ "$found" -ne 0 ]; then
     status=1
     grep -E '^(==[0-9]+==ERROR|SUMMARY|fuzz_[a-z]+:|.*runtime error)' "$log" | head -n 5 || true
-    for input in $new; do echo "reproduce: $binary $input"; done
+    while IFS= read -r input; do echo "reproduce: $binary '$input'"; done <<<"$new"
     echo "(log: $log)"
   fi
 done
