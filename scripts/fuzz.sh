@@ -120,13 +120,16 @@ for t in "${targets[@]}"; do
   ft=$(last 'ft: [0-9]*')
   new=$(find "$findings" -type f ! -name .started -newer "$stamp" | sort)
   found=$(echo -n "$new" | grep -c . || true)
-  if [ "$rc" -ne 0 ] && [ "$found" -eq 0 ]; then found=1; fi
+  # libFuzzer leaves with 72 when interrupted (Ctrl-C): that is no finding.
+  if [ "$rc" -ne 0 ] && [ "$rc" -ne 72 ] && [ "$found" -eq 0 ]; then found=1; fi
   echo "fuzz_$t: ${executed:-?} runs in ${elapsed} s (${rate:-?}/s), cov ${cov:-?}, ft ${ft:-?}," \
        "corpus $(find "$grown" -type f | wc -l) inputs, findings $found"
   if [ "$found" -ne 0 ]; then
     status=1
     grep -E '^(==[0-9]+==ERROR|SUMMARY|fuzz_[a-z]+:|.*runtime error)' "$log" | head -n 5 || true
-    while IFS= read -r input; do echo "reproduce: $binary '$input'"; done <<<"$new"
+    while IFS= read -r input; do
+      [ -n "$input" ] && echo "reproduce: $binary '$input'"
+    done <<<"$new"
     echo "(log: $log)"
   fi
 done
