@@ -56,8 +56,10 @@ struct Options {
 /// (org.bluez)"). A build without BlueZ support always returns nullptr.
 ///
 /// Every link made on the returned platform shares its threads: one link queue thread and
-/// one thread for contact-write completions. They stop once the last link and the last
-/// reference to the platform are gone.
+/// one thread for contact-write completions, and one D-Bus connection with its own thread,
+/// opened when the first link starts. BlueZ keeps one discovery session per connection: it
+/// runs while any of the links searches and stops with the last one. All of them stop once
+/// the last link and the last reference to the platform are gone.
 std::shared_ptr<platform::Platform> makePlatform(const Options& options,
                                                  std::string* error = nullptr);
 
