@@ -38,10 +38,10 @@ constexpr auto kBound = std::chrono::seconds(15);
 class Log {
 public:
     void add(std::string line) {
-        {
-            std::lock_guard lock(mutex_);
-            lines_.push_back(std::move(line));
-        }
+        // Notified under the lock: a waiter that has seen its line may end the test and
+        // destroy this log at once, which must not find this call still inside notify_all.
+        std::lock_guard lock(mutex_);
+        lines_.push_back(std::move(line));
         changed_.notify_all();
     }
     std::vector<std::string> lines() const {
