@@ -37,11 +37,16 @@ public:
         pthread_sigmask(SIG_BLOCK, &set_, &previous_);
     }
     ~SignalWatch() {
+        finish();
+        pthread_sigmask(SIG_SETMASK, &previous_, nullptr);
+    }
+    // Ends the watcher; once this returns, it no longer touches the bridge, which may then
+    // go (a signal taken just before has finished its stop() by then).
+    void finish() {
         if (thread_.joinable()) {
             pthread_kill(thread_.native_handle(), SIGUSR1);
             thread_.join();
         }
-        pthread_sigmask(SIG_SETMASK, &previous_, nullptr);
     }
     void watch(Bridge& bridge) {
         thread_ = std::thread([this, &bridge] {
@@ -90,7 +95,9 @@ int runBridge(CommandState& state) {
     SignalWatch signals;
     Bridge bridge(config);
     signals.watch(bridge);
-    return bridge.run();
+    const int code = bridge.run();
+    signals.finish();
+    return code;
 }
 
 }  // namespace

@@ -5,11 +5,12 @@
 
 namespace orvex::bridge {
 
+// post() and stop() wake the loop while they still hold its lock: the loop may return and
+// be destroyed as soon as it sees their change, and a wake after the unlock would then touch
+// a condition variable that is gone.
 void EventLoop::post(Task task) {
-    {
-        std::lock_guard lock(mutex_);
-        tasks_.push_back(std::move(task));
-    }
+    std::lock_guard lock(mutex_);
+    tasks_.push_back(std::move(task));
     wake_.notify_one();
 }
 
@@ -33,10 +34,8 @@ void EventLoop::cancel(TimerId id) {
 }
 
 void EventLoop::stop() {
-    {
-        std::lock_guard lock(mutex_);
-        stopped_ = true;
-    }
+    std::lock_guard lock(mutex_);
+    stopped_ = true;
     wake_.notify_one();
 }
 
