@@ -198,40 +198,29 @@ void FakeBluez::Impl::registerCharacteristic(sdbus::IObject& object, const std::
                 loop->wake();
             });
         });
-    object.registerMethod("AcquireWrite")
-        .onInterface(GATT_CHARACTERISTIC)
-        .implementedAs([this, path](sdbus::Result<sdbus::UnixFd, std::uint16_t>&& result,
-                                    DbusProps) {
-            auto r = std::make_shared<sdbus::Result<sdbus::UnixFd, std::uint16_t>>(
-                std::move(result));
-            queue->post([this, r, path] {
-                if (!connection) return;  // the service went down meanwhile
-                record("AcquireWrite");
-                if (path != writePath || !config.reader->sockets) {
-                    r->returnError(bluezError("NotSupported", "Operation is not supported"));
-                } else {
-                    acquireWrite(std::move(*r));
-                }
-                loop->wake();
+    // AcquireWrite and AcquireNotify: the socket of the reader's own characteristic, when the
+    // reader hands sockets out; BlueZ's NotSupported otherwise.
+    using Acquired = sdbus::Result<sdbus::UnixFd, std::uint16_t>;
+    const auto registerAcquire = [&](const char* method, std::string Impl::*ownPath,
+                                      void (Impl::*acquire)(Acquired)) {
+        object.registerMethod(method)
+            .onInterface(GATT_CHARACTERISTIC)
+            .implementedAs([this, path, method, ownPath, acquire](Acquired&& result, DbusProps) {
+                auto r = std::make_shared<Acquired>(std::move(result));
+                queue->post([this, r, path, method, ownPath, acquire] {
+                    if (!connection) return;  // the service went down meanwhile
+                    record(method);
+                    if (path != this->*ownPath || !config.reader->sockets) {
+                        r->returnError(bluezError("NotSupported", "Operation is not supported"));
+                    } else {
+                        (this->*acquire)(std::move(*r));
+                    }
+                    loop->wake();
+                });
             });
-        });
-    object.registerMethod("AcquireNotify")
-        .onInterface(GATT_CHARACTERISTIC)
-        .implementedAs([this, path](sdbus::Result<sdbus::UnixFd, std::uint16_t>&& result,
-                                    DbusProps) {
-            auto r = std::make_shared<sdbus::Result<sdbus::UnixFd, std::uint16_t>>(
-                std::move(result));
-            queue->post([this, r, path] {
-                if (!connection) return;  // the service went down meanwhile
-                record("AcquireNotify");
-                if (path != notifyPath || !config.reader->sockets) {
-                    r->returnError(bluezError("NotSupported", "Operation is not supported"));
-                } else {
-                    acquireNotify(std::move(*r));
-                }
-                loop->wake();
-            });
-        });
+    };
+    registerAcquire("AcquireWrite", &Impl::writePath, &Impl::acquireWrite);
+    registerAcquire("AcquireNotify", &Impl::notifyPath, &Impl::acquireNotify);
     object.registerMethod("ReadValue")
         .onInterface(GATT_CHARACTERISTIC)
         .implementedAs([this, path](sdbus::Result<Bytes>&& result, DbusProps) {

@@ -364,6 +364,13 @@ TEST(Writes, AreCutToTheAttPayloadSentInOrderWithTheirType) {
     EXPECT_EQ(writes[8].type, "command");
 }
 
+// Every byte the fake was sent, in order, however the writes were cut.
+Bytes allWrittenBytes(const FakeBluez& fake) {
+    Bytes all;
+    for (const auto& w : fake.writes()) all.insert(all.end(), w.bytes.begin(), w.bytes.end());
+    return all;
+}
+
 TEST(Writes, SlowAnswersNeitherReorderNorBlockTheLinkQueueAndWhatWaitsIsMerged) {
     FakeWorld world(withoutSockets(sim::SimService::serial16));
     Backend backend(world.options());
@@ -383,11 +390,7 @@ TEST(Writes, SlowAnswersNeitherReorderNorBlockTheLinkQueueAndWhatWaitsIsMerged) 
     // 300 bytes in frames of 30: one call per frame piece would be 20 calls.
     Bytes expected;
     for (std::uint8_t i = 0; i < 10; ++i) expected.insert(expected.end(), 30, i);
-    auto joined = [&] {
-        Bytes all;
-        for (const auto& w : world.fake->writes()) all.insert(all.end(), w.bytes.begin(), w.bytes.end());
-        return all;
-    };
+    const auto joined = [&] { return allWrittenBytes(*world.fake); };
     ASSERT_TRUE(eventually([&] { return joined().size() >= expected.size(); }))
         << "writes turned down as in progress: " << world.fake->refusedWrites();
     EXPECT_EQ(joined(), expected);
@@ -436,11 +439,7 @@ TEST_P(WritePaths, BytesArriveWholeAndInOrderAndNotificationsComeBack) {
             expected.insert(expected.end(), frame.begin(), frame.end());
         }
     });
-    auto joined = [&] {
-        Bytes all;
-        for (const auto& w : world.fake->writes()) all.insert(all.end(), w.bytes.begin(), w.bytes.end());
-        return all;
-    };
+    const auto joined = [&] { return allWrittenBytes(*world.fake); };
     ASSERT_TRUE(eventually([&] { return joined().size() >= expected.size(); }))
         << "writes turned down as in progress: " << world.fake->refusedWrites();
     EXPECT_EQ(joined(), expected);
