@@ -14,8 +14,10 @@ install(TARGETS orvex orvex_sim EXPORT orvexTargets
 install(DIRECTORY ${PROJECT_SOURCE_DIR}/include/orvex
   DESTINATION ${CMAKE_INSTALL_INCLUDEDIR} COMPONENT development
   FILES_MATCHING PATTERN "*.hpp")
-install(FILES ${PROJECT_BINARY_DIR}/include/orvex/Version.hpp
-  DESTINATION ${CMAKE_INSTALL_INCLUDEDIR}/orvex COMPONENT development)
+# The generated ones: Version.hpp and the export macros (Export.hpp, sim/Export.hpp).
+install(DIRECTORY ${PROJECT_BINARY_DIR}/include/orvex
+  DESTINATION ${CMAKE_INSTALL_INCLUDEDIR} COMPONENT development
+  FILES_MATCHING PATTERN "*.hpp")
 
 install(EXPORT orvexTargets NAMESPACE orvex:: DESTINATION ${ORVEX_CMAKE_DIR}
   COMPONENT development)

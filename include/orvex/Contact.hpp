@@ -10,12 +10,14 @@
 #include <string_view>
 #include <vector>
 
+#include "orvex/Export.hpp"
+
 namespace orvex {
 
 /// An owner contact (a telephone number and an e-mail address) decoded from the 24-byte
 /// record stored on a transponder. The link hands it to the host inside a ScanResult and
 /// does not change it afterwards.
-class Contact {
+class ORVEX_EXPORT Contact {
 public:
     /// Telephone text: an optional "+" then exactly 12 characters, each a digit or a space
     /// (the number is padded with spaces).

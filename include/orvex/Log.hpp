@@ -4,6 +4,8 @@
 #include <functional>
 #include <string_view>
 
+#include "orvex/Export.hpp"
+
 /// \file
 /// What the library does, told to a host that asks. Off by default: until a handler is
 /// installed the library writes nothing anywhere.
@@ -48,9 +50,9 @@ using LogHandler = std::function<void(LogLevel level, std::string_view message)>
 /// handler installed before (process-wide). A nullptr handler makes the library silent
 /// again, which is the default. Takes effect for messages issued after it returns; a
 /// message already being delivered may still reach the handler it replaced.
-void setLogHandler(LogLevel level, LogHandler handler);
+ORVEX_EXPORT void setLogHandler(LogLevel level, LogHandler handler);
 
 /// "error", "info", "debug" or "trace".
-std::string_view to_string(LogLevel level);
+ORVEX_EXPORT std::string_view to_string(LogLevel level);
 
 }  // namespace orvex

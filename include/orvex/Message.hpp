@@ -8,6 +8,7 @@
 #include <string>
 
 #include "orvex/Contact.hpp"
+#include "orvex/Export.hpp"
 #include "orvex/ScanResult.hpp"
 
 /// @file
@@ -30,7 +31,7 @@ enum class MessageKind {
 
 /// A decoded message. Only the members that belong to its kind are set; the others keep
 /// their defaults.
-struct ReaderMessage {
+struct ORVEX_EXPORT ReaderMessage {
     /// What the message is.
     MessageKind kind = MessageKind::packedScan;
     /// packedScan, textScan, exportRecord: the reading, dated 0 (the message carries no
@@ -52,7 +53,7 @@ struct ReaderMessage {
 };
 
 /// The outcome of decodeMessage(): a message, or the reason there is none.
-struct DecodedMessage {
+struct ORVEX_EXPORT DecodedMessage {
     /// The message, when the bytes hold one.
     std::optional<ReaderMessage> message;
     /// Why there is no message (empty when there is one), e.g.
@@ -64,9 +65,9 @@ struct DecodedMessage {
 /// own length are ignored (a text scan takes them all, as the link does).
 /// @param bytes the message as it arrived, possibly in several notifications joined.
 /// @return the message, or the reason it cannot be decoded. Never throws for any input.
-DecodedMessage decodeMessage(std::span<const std::uint8_t> bytes);
+ORVEX_EXPORT DecodedMessage decodeMessage(std::span<const std::uint8_t> bytes);
 
 /// The name of a message kind as written here ("packedScan", "exportRecord", ...).
-const char* to_string(MessageKind kind);
+ORVEX_EXPORT const char* to_string(MessageKind kind);
 
 }  // namespace orvex

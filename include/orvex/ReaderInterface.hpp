@@ -15,6 +15,7 @@
 #include "orvex/ReaderInterfaceDelegate.hpp"
 #include "orvex/ScanResult.hpp"
 #include "orvex/Status.hpp"
+#include "orvex/Export.hpp"
 
 /// Everything of the library a host uses.
 namespace orvex {
@@ -58,7 +59,7 @@ struct ReaderInterfaceFactory;
 /// **Failures** are never thrown or returned: every outcome arrives as a delegate call or
 /// a completion call, and after any failure or disconnection the link is idle and not
 /// connected. It never retries or reconnects by itself.
-class ReaderInterface {
+class ORVEX_EXPORT ReaderInterface {
 public:
     /// The process-wide link, created on first use (once, also when several threads ask
     /// at the same time) and kept for the life of the process. It runs on the platform
@@ -218,7 +219,7 @@ public:
 
 private:
     friend struct detail::ReaderInterfaceFactory;
-    explicit ReaderInterface(std::shared_ptr<detail::Link> link);
+    ORVEX_NO_EXPORT explicit ReaderInterface(std::shared_ptr<detail::Link> link);
     std::shared_ptr<detail::Link> link_;
 };
 

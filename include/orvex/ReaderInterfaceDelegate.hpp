@@ -10,6 +10,7 @@
 
 #include "orvex/ScanResult.hpp"
 #include "orvex/Status.hpp"
+#include "orvex/Export.hpp"
 
 namespace orvex {
 
@@ -42,7 +43,7 @@ inline constexpr std::string_view BLE_DISCOVERED_CHARACTERISTICS =
 /// **Holding.** ReaderInterface keeps a strong reference to the delegate set with
 /// ReaderInterface::setDelegate(). With no delegate set, every event is still handled
 /// (state changes, timers, commands to the reader); only the calls are left out.
-class ReaderInterfaceDelegate {
+class ORVEX_EXPORT ReaderInterfaceDelegate {
 public:
     virtual ~ReaderInterfaceDelegate() = default;
 

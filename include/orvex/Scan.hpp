@@ -7,12 +7,13 @@
 #include <memory>
 
 #include "orvex/Transponder.hpp"
+#include "orvex/Export.hpp"
 
 namespace orvex {
 
 /// One reading: the transponder read and the moment it was decoded. The link does not
 /// change it after handing it to the host.
-class Scan {
+class ORVEX_EXPORT Scan {
 public:
     /// The transponder read; empty when the reading could not be decoded.
     std::shared_ptr<Transponder> xpdr;

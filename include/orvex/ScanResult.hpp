@@ -8,12 +8,13 @@
 
 #include "orvex/Contact.hpp"
 #include "orvex/Scan.hpp"
+#include "orvex/Export.hpp"
 
 namespace orvex {
 
 /// A reading together with the owner contact read from the tag, if any. A value: copies
 /// share the Scan and the Contact, which the link does not change once reported.
-struct ScanResult {
+struct ORVEX_EXPORT ScanResult {
     /// The reading; empty when nothing could be decoded.
     std::shared_ptr<Scan> scan;
     /// The owner contact read from the tag; empty when none was read (not yet, none

@@ -11,6 +11,8 @@
 
 #include <string_view>
 
+#include "orvex/Export.hpp"
+
 namespace orvex {
 
 /// Why the Bluetooth adapter cannot be used. Passed to ReaderInterfaceDelegate::btError().
@@ -128,15 +130,15 @@ enum class OrvexDeviceUpdateStatus {
 /// @{
 
 /// Name of an OrvexBluetoothError case.
-std::string_view to_string(OrvexBluetoothError value) noexcept;
+ORVEX_EXPORT std::string_view to_string(OrvexBluetoothError value) noexcept;
 /// Name of an OrvexConnectionError case.
-std::string_view to_string(OrvexConnectionError value) noexcept;
+ORVEX_EXPORT std::string_view to_string(OrvexConnectionError value) noexcept;
 /// Name of an OrvexDisconnectionCause case.
-std::string_view to_string(OrvexDisconnectionCause value) noexcept;
+ORVEX_EXPORT std::string_view to_string(OrvexDisconnectionCause value) noexcept;
 /// Name of an OrvexContactStatus case.
-std::string_view to_string(OrvexContactStatus value) noexcept;
+ORVEX_EXPORT std::string_view to_string(OrvexContactStatus value) noexcept;
 /// Name of an OrvexDeviceUpdateStatus case.
-std::string_view to_string(OrvexDeviceUpdateStatus value) noexcept;
+ORVEX_EXPORT std::string_view to_string(OrvexDeviceUpdateStatus value) noexcept;
 
 /// @}
 

@@ -9,11 +9,13 @@
 #include <string>
 #include <string_view>
 
+#include "orvex/Export.hpp"
+
 namespace orvex {
 
 /// One identified tag: its identifier text and the raw value of its type. The link does
 /// not change it after handing it to the host.
-class Transponder {
+class ORVEX_EXPORT Transponder {
 public:
     /// The tag types, by raw value.
     enum class Types : std::int8_t {
@@ -69,6 +71,6 @@ public:
 /// declared cases. Unlike Transponder::typename_() it names `none` as such. The view refers
 /// to static storage.
 /// @param value the type.
-std::string_view to_string(Transponder::Types value) noexcept;
+ORVEX_EXPORT std::string_view to_string(Transponder::Types value) noexcept;
 
 }  // namespace orvex

@@ -7,6 +7,7 @@
 #include <string>
 
 #include "orvex/platform/Platform.hpp"
+#include "orvex/Export.hpp"
 
 /// \file
 /// The Linux backend: BlueZ (bluetoothd) over D-Bus, for a host that picks the adapter,
@@ -25,7 +26,7 @@
 namespace orvex::bluez {
 
 /// How the backend reaches org.bluez and how long it waits for it.
-struct Options {
+struct ORVEX_EXPORT Options {
     /// The D-Bus address of the bus org.bluez lives on ("unix:path=..."). Absent: the
     /// system bus (DBUS_SYSTEM_BUS_ADDRESS is honoured).
     std::optional<std::string> busAddress;
@@ -60,7 +61,7 @@ struct Options {
 /// opened when the first link starts. BlueZ keeps one discovery session per connection: it
 /// runs while any of the links searches and stops with the last one. All of them stop once
 /// the last link and the last reference to the platform are gone.
-std::shared_ptr<platform::Platform> makePlatform(const Options& options,
-                                                 std::string* error = nullptr);
+ORVEX_EXPORT std::shared_ptr<platform::Platform> makePlatform(const Options& options,
+                                                              std::string* error = nullptr);
 
 }  // namespace orvex::bluez

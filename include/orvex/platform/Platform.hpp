@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "orvex/platform/Uuid.hpp"
+#include "orvex/Export.hpp"
 
 /// @file
 /// The platform seam: the narrow set of Bluetooth, timer, executor and resource operations
@@ -49,7 +50,7 @@ enum class WriteType {
 
 /// A GATT characteristic of a peripheral. Compared by identity (the same object for the
 /// same characteristic of one connection).
-class Characteristic {
+class ORVEX_EXPORT Characteristic {
 public:
     virtual ~Characteristic() = default;
     /// The characteristic's UUID.
@@ -57,7 +58,7 @@ public:
 };
 
 /// A GATT service of a peripheral.
-class Service {
+class ORVEX_EXPORT Service {
 public:
     virtual ~Service() = default;
     /// The service's UUID.
@@ -72,7 +73,7 @@ using ServiceList = std::vector<std::shared_ptr<Service>>;
 using CharacteristicList = std::vector<std::shared_ptr<Characteristic>>;
 
 /// Receives a peripheral's discovery results and notifications, on Platform::linkQueue().
-class PeripheralDelegate {
+class ORVEX_EXPORT PeripheralDelegate {
 public:
     virtual ~PeripheralDelegate() = default;
     /// The answer to Peripheral::discoverServices().
@@ -103,7 +104,7 @@ public:
 
 /// A Bluetooth LE device seen by a central manager. Compared by identity (the same object
 /// for the same device).
-class Peripheral {
+class ORVEX_EXPORT Peripheral {
 public:
     virtual ~Peripheral() = default;
     /// The advertised name, absent when the peripheral has none.
@@ -146,7 +147,7 @@ public:
 
 /// Receives a central manager's adapter state and connection events, on
 /// Platform::linkQueue().
-class CentralManagerDelegate {
+class ORVEX_EXPORT CentralManagerDelegate {
 public:
     virtual ~CentralManagerDelegate() = default;
     /// The adapter's state: once soon after the manager's creation, then on every change.
@@ -167,7 +168,7 @@ public:
 };
 
 /// The central role on one adapter: scanning and connections.
-class CentralManager {
+class ORVEX_EXPORT CentralManager {
 public:
     virtual ~CentralManager() = default;
     /// The adapter's state as last reported.
@@ -189,7 +190,7 @@ public:
 };
 
 /// A serial executor.
-class Executor {
+class ORVEX_EXPORT Executor {
 public:
     virtual ~Executor() = default;
     /// Runs `block` later, after every block posted before it; never inside the call.
@@ -199,7 +200,7 @@ public:
 };
 
 /// A scheduled action, from Platform::scheduleTimer().
-class Timer {
+class ORVEX_EXPORT Timer {
 public:
     virtual ~Timer() = default;
     /// The timer fires no more. Safe to call from the timer's own action and more than once.
@@ -208,7 +209,7 @@ public:
 
 /// A backend: the factory of central managers, the link's executors, timers, the clock
 /// and the micro-app image resource. See the file's contract above.
-class Platform {
+class ORVEX_EXPORT Platform {
 public:
     virtual ~Platform() = default;
 

@@ -7,6 +7,8 @@
 #include <string>
 #include <string_view>
 
+#include "orvex/Export.hpp"
+
 /// @file
 /// Bluetooth UUIDs, platform::Uuid.
 
@@ -15,7 +17,7 @@ namespace orvex::platform {
 /// A Bluetooth UUID. Short (16-bit) UUIDs are stored expanded on the Bluetooth base UUID,
 /// so "FFE0" and "0000FFE0-0000-1000-8000-00805F9B34FB" are equal. The text form prints
 /// UUIDs on the base in short form ("FFE0"), all others upper case with hyphens.
-class Uuid {
+class ORVEX_EXPORT Uuid {
 public:
     /// The nil UUID (all zero).
     Uuid() = default;

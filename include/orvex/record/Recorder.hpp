@@ -7,6 +7,7 @@
 #include <string_view>
 
 #include "orvex/platform/Platform.hpp"
+#include "orvex/Export.hpp"
 
 /// \file
 /// Recording a session for `orvex replay`.
@@ -36,14 +37,14 @@ namespace orvex::record {
 using LineSink = std::function<void(std::string_view line)>;
 
 /// A platform that forwards to `platform` and hands every script line to `sink`.
-std::shared_ptr<platform::Platform> recordTo(std::shared_ptr<platform::Platform> platform,
-                                             LineSink sink);
+ORVEX_EXPORT std::shared_ptr<platform::Platform> recordTo(
+    std::shared_ptr<platform::Platform> platform, LineSink sink);
 
 /// The same, writing the script to the file at `path` (replaced if it exists), each line
 /// flushed as it is written so that a crash loses nothing already seen. Returns nullptr,
 /// with a one-line reason in `*error` if given, when the file cannot be opened.
-std::shared_ptr<platform::Platform> recordToFile(std::shared_ptr<platform::Platform> platform,
-                                                 const std::string& path,
-                                                 std::string* error = nullptr);
+ORVEX_EXPORT std::shared_ptr<platform::Platform> recordToFile(
+    std::shared_ptr<platform::Platform> platform, const std::string& path,
+    std::string* error = nullptr);
 
 }  // namespace orvex::record

@@ -8,6 +8,8 @@
 #include <string>
 #include <string_view>
 
+#include "orvex/sim/Export.hpp"
+
 /// @file
 /// Replay of recorded or hand-written sessions: the engine behind `orvex replay`.
 
@@ -23,7 +25,7 @@ class SimPlatform;
 /// here, deterministically, for example in a host's own tests.
 ///
 /// Everything runs on the calling thread; a Replay is not shared between threads.
-class Replay {
+class ORVEX_SIM_EXPORT Replay {
 public:
     /// Receives every output line (without a line end), in the order things happen.
     using Sink = std::function<void(const std::string& line)>;
@@ -59,6 +61,7 @@ private:
 /// @param out receives every output line.
 /// @return nothing when every line ran, or "line N: reason" (N counted from 1) for the
 ///         first line that cannot be read; what ran before it has been printed.
-std::optional<std::string> runScript(std::istream& script, const Replay::Sink& out);
+ORVEX_SIM_EXPORT std::optional<std::string> runScript(std::istream& script,
+                                                      const Replay::Sink& out);
 
 }  // namespace orvex::sim

@@ -9,6 +9,7 @@
 
 #include "orvex/platform/Platform.hpp"
 #include "orvex/platform/Uuid.hpp"
+#include "orvex/sim/Export.hpp"
 
 /// @file
 /// The simulated Bluetooth platform, sim::SimPlatform, and the interfaces of its devices.
@@ -35,7 +36,7 @@ enum class Clock {
 /// Sees every request the link makes of the platform, in order, at the moment it is made
 /// (on the thread that makes it, normally the run loop). It may call the driver functions
 /// of SimPlatform; their effects come later, on the run loop.
-class SimObserver {
+class ORVEX_SIM_EXPORT SimObserver {
 public:
     virtual ~SimObserver() = default;
     /// The link created a central manager.
@@ -99,7 +100,7 @@ public:
 
 /// The GATT layout a device-backed peripheral offers: its services, in order, each with
 /// its characteristics, in order.
-struct GattService {
+struct ORVEX_SIM_EXPORT GattService {
     Uuid uuid;                          ///< The service.
     std::vector<Uuid> characteristics;  ///< Its characteristics, in order.
 };
@@ -108,7 +109,7 @@ using GattLayout = std::vector<GattService>;
 
 /// How long a device-backed peripheral takes to answer (seconds on the platform's clock;
 /// zero means "on the next turn of the run loop").
-struct DeviceTiming {
+struct ORVEX_SIM_EXPORT DeviceTiming {
     double connectDelay = 0.0;    ///< From connect() to didConnect.
     double discoveryDelay = 0.0;  ///< From a discovery request to its result.
     double advertiseDelay = 0.0;  ///< From the start of a scan (or of advertising) to didDiscover.
@@ -117,7 +118,7 @@ struct DeviceTiming {
 /// The device's handle on its peripheral and on the platform's clock, handed to
 /// SimDevice::attached(). Every function may be called from any thread; effects on the
 /// central side are queued on the run loop, in call order.
-class SimDeviceContext {
+class ORVEX_SIM_EXPORT SimDeviceContext {
 public:
     virtual ~SimDeviceContext() = default;
 
@@ -150,7 +151,7 @@ public:
 
 /// The far side of a device-backed peripheral (for example the simulated reader). Every
 /// call is made on the run loop, one at a time.
-class SimDevice {
+class ORVEX_SIM_EXPORT SimDevice {
 public:
     virtual ~SimDevice() = default;
     /// Called once, from addDevicePeripheral(), before anything else. The context does not
@@ -185,7 +186,7 @@ public:
 /// through the driver functions of SimPlatform (script-driven peripherals) or from a
 /// SimDevice attached to the peripheral (device-backed peripherals, such as SimReader),
 /// which answers connection and discovery by itself and talks through notifications.
-class SimPlatform : public platform::Platform {
+class ORVEX_SIM_EXPORT SimPlatform : public platform::Platform {
 public:
     /// A platform with the adapter powered on, no peripherals and no micro-app image.
     /// @param clock virtual time (deterministic, driven by the caller) or real time (a

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "orvex/sim/SimPlatform.hpp"
+#include "orvex/sim/Export.hpp"
 
 /// @file
 /// The simulated reader: the reader's side of the wire protocol, played by a device on the
@@ -18,7 +19,7 @@
 namespace orvex::sim {
 
 /// One transponder the simulated reader can have in its field.
-struct SimTag {
+struct ORVEX_SIM_EXPORT SimTag {
     /// Transponder::Types raw value (4 is FDX-B, the only type that carries a contact).
     std::int8_t type = 4;
     /// Country code (0 to 999).
@@ -53,7 +54,7 @@ enum class SimReadingFormat {
 
 /// Faults injected into the conversation. Every random choice comes from one generator
 /// started from `randomStart`, so a run with the same configuration repeats exactly.
-struct SimFaults {
+struct ORVEX_SIM_EXPORT SimFaults {
     /// Fraction of answer messages that are never sent.
     double dropRate = 0.0;
     /// Fraction of answer messages that are sent twice.
@@ -82,7 +83,7 @@ struct SimFaults {
 /// Everything that makes one simulated reader. The defaults make a good first session: a
 /// reader named "KX-BT4 SIM" on the UART service, one FDX-B tag with an owner contact in its
 /// field, three stored readings, a current micro app and 20-byte notifications.
-struct SimReaderConfig {
+struct ORVEX_SIM_EXPORT SimReaderConfig {
     /// The advertised name; the link connects to a name holding a reader name fragment.
     std::string name = "KX-BT4 SIM";
     /// The reader's identifier on the platform ("AA:BB:CC:DD:EE:FF" form), which a link can
@@ -132,7 +133,8 @@ class ReaderProtocol;  // internal
 /// other member functions may be called from any thread: the actions are posted to the run
 /// loop (in virtual time they happen at the next runUntilIdle()/advance()), the queries
 /// return a snapshot.
-class SimReader : public SimDevice, public std::enable_shared_from_this<SimReader> {
+class ORVEX_SIM_EXPORT SimReader : public SimDevice,
+                                   public std::enable_shared_from_this<SimReader> {
 public:
     /// A reader not yet on a platform; attach() makes and adds one in a single step.
     /// @param config the reader's make-up.
@@ -204,7 +206,7 @@ public:
     void onDisconnect() override;
 
 private:
-    void onLoop(std::function<void(ReaderProtocol&)> action);
+    ORVEX_SIM_NO_EXPORT void onLoop(std::function<void(ReaderProtocol&)> action);
 
     mutable std::mutex mutex_;
     std::unique_ptr<ReaderProtocol> protocol_;
@@ -216,6 +218,6 @@ private:
 /// Adds a few advertising peripherals that are not readers (named and unnamed), so that
 /// discovery looks like a real room. No name holds a reader name fragment as the link
 /// matches it (one holds a fragment in lower case, which the link must pass over).
-void addNearbyPeripherals(SimPlatform& platform);
+ORVEX_SIM_EXPORT void addNearbyPeripherals(SimPlatform& platform);
 
 }  // namespace orvex::sim
