@@ -40,5 +40,5 @@ echo "=== installed package ($build)"
 prefix=$(mktemp -d)
 trap 'rm -rf "$prefix"' EXIT
 cmake --install "$build" --prefix "$prefix" >/dev/null
-package=$(find "$prefix" -path '*/site-packages/orvex/__init__.py' -print -quit)
+package=$(find "$prefix" -path '*-packages/orvex/__init__.py' -print -quit)
 PYTHONPATH="$(dirname "$(dirname "$package")")" "$python" -P -c "import orvex; print(orvex.__version__)"
