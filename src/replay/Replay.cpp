@@ -12,7 +12,8 @@
 
 namespace orvex::sim {
 
-struct Replay::State {
+// Opaque to hosts: as a member of an exported class it would be exported too.
+struct ORVEX_SIM_NO_EXPORT Replay::State {
     std::shared_ptr<ReplayOutput> out;
     std::shared_ptr<SimPlatform> platform;
     std::shared_ptr<RecordingDelegate> delegate;
