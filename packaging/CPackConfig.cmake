@@ -27,7 +27,7 @@ if(ORVEX_WITH_BLUEZ)
   string(APPEND _orvex_dev_depends ", libsdbus-c++-dev")
 endif()
 set(CPACK_DEBIAN_PACKAGE_DEPENDS "${_orvex_dev_depends}")
-set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "bluez, pkg-config, cmake")
+set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "bluez, pkg-config, cmake, python3")
 
 # Debian keeps a package's licence in /usr/share/doc/<package>/copyright.
 if(ORVEX_INSTALL)
