@@ -26,7 +26,7 @@ void callHost(const char* what, const std::function<void()>& call) {
     guarded(what, call);
 }
 
-#define ORVEX_GUARD(name, ...) guarded("delegate callback " #name, [&] { host_->name(__VA_ARGS__); })
+#define ORVEX_GUARD(name, ...) guarded("delegate callback " #name, [&] { host_.name(__VA_ARGS__); })
 
 void GuardedDelegate::btReader() {
     ORVEX_GUARD(btReader);

@@ -16,8 +16,8 @@ namespace orvex::detail {
 // library's threads.
 class GuardedDelegate final : public ReaderInterfaceDelegate {
 public:
-    explicit GuardedDelegate(std::shared_ptr<ReaderInterfaceDelegate> host)
-        : host_(std::move(host)) {}
+    // `host` must outlive the wrapper.
+    explicit GuardedDelegate(ReaderInterfaceDelegate& host) : host_(host) {}
 
     void btReader() override;
     void btError(OrvexBluetoothError reason) override;
@@ -38,7 +38,7 @@ public:
     void endUpdate(std::optional<OrvexDeviceUpdateStatus> status) override;
 
 private:
-    std::shared_ptr<ReaderInterfaceDelegate> host_;
+    ReaderInterfaceDelegate& host_;
 };
 
 // Runs a host callback named `what` ("contact-write completion"), catching and reporting

@@ -269,7 +269,7 @@ void Link::didDisconnect(const std::shared_ptr<platform::Peripheral>& peripheral
         failConnection(OrvexConnectionError::connectionOutOfState);
     }
     readBuffer.clear();
-    lastExportRecord.clear();
+    lastExportRecord.reset();
     state = State::idle;
 }
 

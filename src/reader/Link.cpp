@@ -34,6 +34,7 @@ void Link::setDelegate(std::shared_ptr<ReaderInterfaceDelegate> delegate) {
     {
         std::lock_guard lock(delegateMutex_);
         previous = std::exchange(delegate_, std::move(delegate));
+        delegateVersion_.fetch_add(1);
     }
     // `previous` is released here, outside the lock: its destructor may call back in.
 }
@@ -47,29 +48,43 @@ namespace {
 thread_local std::vector<const Link*> linksInDelegateCall;
 }  // namespace
 
-std::shared_ptr<ReaderInterfaceDelegate> Link::enterDelegateCall() {
-    std::lock_guard lock(delegateMutex_);
-    if (closed_ || !delegate_) return nullptr;
-    delegateCalls_.fetch_add(1);
-    linksInDelegateCall.push_back(this);
-    return delegate_;
+void Link::DelegateEntry::enter() {
+    std::lock_guard lock(link_.delegateMutex_);
+    version_ = link_.delegateVersion_.load();
+    if (link_.closed_ || !link_.delegate_) return;
+    link_.delegateCalls_.fetch_add(1);
+    linksInDelegateCall.push_back(&link_);
+    host_ = link_.delegate_;
+    guarded_.emplace(*host_);
 }
 
-void Link::leaveDelegateCall() {
+void Link::DelegateEntry::leave() {
+    if (!host_) return;
+    guarded_.reset();
+    host_.reset();
     linksInDelegateCall.pop_back();
-    delegateCalls_.fetch_sub(1);
+    link_.delegateCalls_.fetch_sub(1);
     // Both sides use sequentially consistent order: either close() sees this call gone, or
     // this sees close() waiting and wakes it (under the mutex, so the wake is not lost).
-    if (closing_.load()) {
-        std::lock_guard lock(delegateMutex_);
-        delegateCallsDone_.notify_all();
+    if (link_.closing_.load()) {
+        std::lock_guard lock(link_.delegateMutex_);
+        link_.delegateCallsDone_.notify_all();
     }
+}
+
+ReaderInterfaceDelegate* Link::DelegateEntry::current() {
+    if (link_.delegateVersion_.load(std::memory_order_acquire) != version_) {
+        leave();
+        enter();
+    }
+    return guarded_ ? &*guarded_ : nullptr;
 }
 
 void Link::close() {
     std::unique_lock lock(delegateMutex_);
     closed_ = true;
     closing_.store(true);
+    delegateVersion_.fetch_add(1);
     const auto own = std::count(linksInDelegateCall.begin(), linksInDelegateCall.end(), this);
     delegateCallsDone_.wait(lock, [&] { return delegateCalls_.load() == own; });
 }

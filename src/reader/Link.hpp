@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: Apache-2.0
 #pragma once
 
+#include <array>
 #include <atomic>
 #include <condition_variable>
 #include <functional>
@@ -88,21 +89,37 @@ public:
     std::size_t readBufferSize() const { return readBuffer.size(); }
 
 private:
-    // Calls `f(delegate)` when a delegate is set and the host has not let the link go;
-    // never under a lock. What the delegate throws is caught and logged (GuardedDelegate).
+    // The host's delegate, entered for one call or for a run of calls in a row (the records
+    // of one notification). While an entry lasts, close() on another thread waits for it and
+    // the delegate it holds stays alive. current() gives the delegate to call now: before each
+    // call it enters again if the host has set another delegate or let the link go since the
+    // entry began, so a run of calls behaves as one entry per call would, at the cost of one
+    // load per call. Never under a lock. What the delegate throws is caught and logged
+    // (GuardedDelegate).
+    class DelegateEntry {
+    public:
+        explicit DelegateEntry(Link& link) : link_(link) { enter(); }
+        ~DelegateEntry() { leave(); }
+        DelegateEntry(const DelegateEntry&) = delete;
+        DelegateEntry& operator=(const DelegateEntry&) = delete;
+        // nullptr when there is no delegate or the host has let the link go.
+        ReaderInterfaceDelegate* current();
+
+    private:
+        void enter();
+        void leave();
+        Link& link_;
+        std::shared_ptr<ReaderInterfaceDelegate> host_;
+        std::optional<GuardedDelegate> guarded_;
+        unsigned long version_ = 0;
+    };
+    friend class DelegateEntry;
+    // Calls `f(delegate)` when a delegate is set and the host has not let the link go.
     template <class F>
     void report(F&& f) {
-        auto d = enterDelegateCall();
-        if (!d) return;
-        struct Leave {
-            Link& link;
-            ~Leave() { link.leaveDelegateCall(); }
-        } leave{*this};
-        GuardedDelegate guarded(std::move(d));
-        f(static_cast<ReaderInterfaceDelegate&>(guarded));
+        DelegateEntry entry(*this);
+        if (auto* d = entry.current()) f(*d);
     }
-    std::shared_ptr<ReaderInterfaceDelegate> enterDelegateCall();
-    void leaveDelegateCall();
     // Forwards an upload's progress reports to the delegate through report().
     class ProgressRelay;
     // Posts `f` to the link queue. The block holds the link weakly: once the link is gone
@@ -204,6 +221,8 @@ private:
     // under the mutex but leaves without it: only a waiting close() needs to hear of it.
     std::atomic<long> delegateCalls_{0};
     std::atomic<bool> closing_{false};
+    // Changes whenever the delegate is set or the host lets go (DelegateEntry::current).
+    std::atomic<unsigned long> delegateVersion_{0};
     std::condition_variable delegateCallsDone_;
     bool closed_ = false;
     std::atomic<bool> isConnected_{false};
@@ -236,7 +255,7 @@ private:
     // came: the same record again within a second is a doubled notification, not another
     // reading. (A reader exports again only when someone asks it to, which takes longer; a
     // doubled notification follows its original at once.)
-    Bytes lastExportRecord;
+    std::optional<std::array<std::uint8_t, EXPORT_RECORD_SIZE>> lastExportRecord;
     double lastExportRecordAt = 0.0;
 
     std::shared_ptr<platform::Timer> connectionTimer;

@@ -55,7 +55,7 @@ void ReaderUpdater::handleMessage(const Bytes& data, const Completion& completio
             if (b != code::lockAck && b != code::negative) return;
             if (b == code::lockAck) {
                 updateState = UpdateState::sendNextSlice;
-                if (auto d = delegate.lock()) GuardedDelegate(d).startUpdate(announcedSlices(microAppData.size()));
+                if (auto d = delegate.lock()) GuardedDelegate(*d).startUpdate(announcedSlices(microAppData.size()));
             } else {
                 updateState = UpdateState::finished;
                 completion(OrvexDeviceUpdateStatus::readerLockingFailed);
@@ -64,7 +64,7 @@ void ReaderUpdater::handleMessage(const Bytes& data, const Completion& completio
         case UpdateState::sliceSent:
             if (b != code::sliceAck && b != code::negative) return;
             if (b == code::sliceAck) {
-                if (auto d = delegate.lock()) GuardedDelegate(d).updateStatus(sliceCounter);
+                if (auto d = delegate.lock()) GuardedDelegate(*d).updateStatus(sliceCounter);
                 ++sliceCounter;
                 const std::size_t sent =
                     MICRO_APP_HEAD_SIZE +

@@ -7,6 +7,7 @@
 
 #include <atomic>
 #include <chrono>
+#include <string_view>
 #include <thread>
 
 #include "link_fixture.hpp"
@@ -198,6 +199,71 @@ TEST(LinkLifetime, TeardownStopsASearchStillUnderWay) {
     EXPECT_FALSE(platform->isScanning());
     platform->advance(20.0);
 }
+
+// The records of one notification are reported in one run of calls; a host that sets
+// another delegate, or none, inside one of them is heard from the next record on.
+class HostHandingOverInsideAnExport : public RecordingDelegate {
+public:
+    std::shared_ptr<detail::Link> link;
+    std::shared_ptr<ReaderInterfaceDelegate> successor;
+
+    void exportReceived(std::optional<ScanResult> result, long number) override {
+        RecordingDelegate::exportReceived(std::move(result), number);
+        if (number == 101) link->setDelegate(successor);
+    }
+};
+
+// Export records 101, 102 and 103 of an FDX-B tag, back to back in one notification.
+sim::Bytes threeExportRecords() {
+    sim::Bytes bytes;
+    for (const char* number : {"101", "102", "103"}) {
+        bytes.insert(bytes.end(), {0xAA, static_cast<std::uint8_t>(number[0]),
+                                   static_cast<std::uint8_t>(number[1]),
+                                   static_cast<std::uint8_t>(number[2]), 0x00, 0x00, 0x55});
+        for (char c : std::string_view("FDXB    999 000000012345")) bytes.push_back(c);
+        bytes.insert(bytes.end(), {0x0D, 0x0A, 0x00, 0x00, 0x00, 0x00});
+    }
+    return bytes;
+}
+
+struct HandOverCase {
+    const char* name;
+    bool toAnotherHost;
+};
+
+class DelegateChangeInsideAnExport : public ::testing::TestWithParam<HandOverCase> {};
+
+TEST_P(DelegateChangeInsideAnExport, TakesEffectFromTheNextRecordOfTheSameNotification) {
+    auto platform = std::make_shared<sim::SimPlatform>();
+    auto link = std::make_shared<detail::Link>(platform);
+    auto first = std::make_shared<HostHandingOverInsideAnExport>();
+    auto second = std::make_shared<RecordingDelegate>();
+    first->link = link;
+    if (GetParam().toAnotherHost) first->successor = second;
+    link->setDelegate(first);
+    connectScripted(*platform, *link);
+    platform->notify({0x7F});              // version refused
+    platform->notify({0x84, 0x00, 0x01});  // micro-app current
+    platform->notify({0x8E, 0x43, 0x00});  // battery: idle
+    platform->runUntilIdle();
+
+    platform->notify(threeExportRecords());
+    platform->runUntilIdle();
+
+    EXPECT_THAT(first->lines(), ::testing::Contains("exportReceived 101"));
+    EXPECT_THAT(first->lines(), ::testing::Not(::testing::Contains("exportReceived 102")));
+    if (GetParam().toAnotherHost) {
+        EXPECT_THAT(second->lines(), ElementsAre("exportReceived 102", "exportReceived 103"));
+    } else {
+        EXPECT_THAT(second->lines(), IsEmpty());
+    }
+    link->setDelegate(nullptr);
+}
+
+INSTANTIATE_TEST_SUITE_P(LinkLifetime, DelegateChangeInsideAnExport,
+                         ::testing::Values(HandOverCase{"ToAnotherHost", true},
+                                           HandOverCase{"ToNoHost", false}),
+                         [](const auto& info) { return std::string(info.param.name); });
 
 TEST(LinkLifetime, NoDelegateStillRunsTheExchange) {
     auto platform = std::make_shared<sim::SimPlatform>();
