@@ -72,12 +72,9 @@ void Link::DelegateEntry::leave() {
     }
 }
 
-ReaderInterfaceDelegate* Link::DelegateEntry::current() {
-    if (link_.delegateVersion_.load(std::memory_order_acquire) != version_) {
-        leave();
-        enter();
-    }
-    return guarded_ ? &*guarded_ : nullptr;
+void Link::DelegateEntry::reenter() {
+    leave();
+    enter();
 }
 
 void Link::close() {

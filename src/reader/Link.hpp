@@ -103,9 +103,13 @@ private:
         DelegateEntry(const DelegateEntry&) = delete;
         DelegateEntry& operator=(const DelegateEntry&) = delete;
         // nullptr when there is no delegate or the host has let the link go.
-        ReaderInterfaceDelegate* current();
+        ReaderInterfaceDelegate* current() {
+            if (link_.delegateVersion_.load(std::memory_order_acquire) != version_) reenter();
+            return guarded_ ? &*guarded_ : nullptr;
+        }
 
     private:
+        void reenter();
         void enter();
         void leave();
         Link& link_;

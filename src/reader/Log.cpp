@@ -14,8 +14,6 @@ namespace {
 struct Installed {
     std::mutex mutex;
     std::shared_ptr<const LogHandler> handler;
-    // -1: silent. Read without the lock, so that a silent library costs one load.
-    std::atomic<int> level{-1};
 };
 
 Installed& installed() {
@@ -33,7 +31,7 @@ void setLogHandler(LogLevel level, LogHandler handler) {
         previous = std::move(in.handler);
         const bool silent = !handler;
         if (!silent) in.handler = std::make_shared<const LogHandler>(std::move(handler));
-        in.level.store(silent ? -1 : static_cast<int>(level));
+        detail::logThreshold.store(silent ? -1 : static_cast<int>(level));
     }
     // `previous` goes here, outside the lock: whatever it captured may call back in.
 }
@@ -54,9 +52,7 @@ std::string_view to_string(LogLevel level) {
 
 namespace detail {
 
-bool logs(LogLevel level) {
-    return static_cast<int>(level) <= installed().level.load(std::memory_order_relaxed);
-}
+constinit std::atomic<int> logThreshold{-1};
 
 void logText(LogLevel level, std::string_view message) {
     if (!logs(level)) return;
@@ -94,14 +90,13 @@ std::string describe(const platform::Peripheral& peripheral) {
     return text;
 }
 
-void traceWrite(const platform::Peripheral& peripheral, const std::vector<std::uint8_t>& bytes) {
-    if (!logs(LogLevel::trace)) return;
+void traceWriteText(const platform::Peripheral& peripheral,
+                    const std::vector<std::uint8_t>& bytes) {
     logText(LogLevel::trace, "write to " + describe(peripheral) + ": " + hex(bytes));
 }
 
-void traceNotification(const platform::Peripheral& peripheral,
-                       const std::vector<std::uint8_t>& bytes) {
-    if (!logs(LogLevel::trace)) return;
+void traceNotificationText(const platform::Peripheral& peripheral,
+                           const std::vector<std::uint8_t>& bytes) {
     logText(LogLevel::trace, "notification from " + describe(peripheral) + ": " + hex(bytes));
 }
 

@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: Apache-2.0
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <string>
 #include <string_view>
@@ -17,8 +18,14 @@
 
 namespace orvex::detail {
 
-// Whether a message of `level` would reach a handler (cheap; use it to skip formatting).
-bool logs(LogLevel level);
+// The most detailed level a handler takes, -1 when none is installed (setLogHandler).
+extern std::atomic<int> logThreshold;
+
+// Whether a message of `level` would reach a handler: one load, inline, as it is asked on
+// every notification and write.
+inline bool logs(LogLevel level) {
+    return static_cast<int>(level) <= logThreshold.load(std::memory_order_relaxed);
+}
 // Hands `message` to the handler, if one is installed for `level`.
 void logText(LogLevel level, std::string_view message);
 
@@ -35,8 +42,16 @@ std::string hex(const std::vector<std::uint8_t>& bytes);
 std::string describe(const platform::Peripheral& peripheral);
 
 // Trace lines for one frame written to / one notification received from `peripheral`.
-void traceWrite(const platform::Peripheral& peripheral, const std::vector<std::uint8_t>& bytes);
-void traceNotification(const platform::Peripheral& peripheral,
-                       const std::vector<std::uint8_t>& bytes);
+void traceWriteText(const platform::Peripheral& peripheral, const std::vector<std::uint8_t>& bytes);
+void traceNotificationText(const platform::Peripheral& peripheral,
+                           const std::vector<std::uint8_t>& bytes);
+inline void traceWrite(const platform::Peripheral& peripheral,
+                       const std::vector<std::uint8_t>& bytes) {
+    if (logs(LogLevel::trace)) traceWriteText(peripheral, bytes);
+}
+inline void traceNotification(const platform::Peripheral& peripheral,
+                              const std::vector<std::uint8_t>& bytes) {
+    if (logs(LogLevel::trace)) traceNotificationText(peripheral, bytes);
+}
 
 }  // namespace orvex::detail
