@@ -86,11 +86,13 @@ public:
     }
 };
 
-BenchLink::BenchLink()
+BenchLink::BenchLink(std::optional<Bytes> microAppImage)
     : platform_(std::make_shared<BenchPlatform>()),
       delegate_(std::make_shared<CountingDelegate>()),
       link_(std::make_shared<detail::Link>(platform_)) {
     auto& p = *platform_;
+    const bool upload = microAppImage.has_value();
+    p.image = std::move(microAppImage);
     link_->setDelegate(delegate_);
     link_->initializeBluetooth();
     p.drain();
@@ -104,8 +106,12 @@ BenchLink::BenchLink()
                                       platform::CharacteristicList{p.characteristic}, false);
     notify({0x80});                          // handshake
     notify({0x87, 'B', 'E', 'N', 'C', 'H', 0x00});  // version
-    notify({0x84, 0x00, 0x01});              // micro-app current
-    notify({0x8E, 100, 0x00});               // battery
+    if (upload) {
+        notify({0x84, 0x00, 0x00});  // the reader asks for the micro-app
+    } else {
+        notify({0x84, 0x00, 0x01});  // micro-app current
+        notify({0x8E, 100, 0x00});   // battery
+    }
     p.drain();
     if (!link_->isConnected()) throw std::runtime_error("the bench link did not connect");
 }
@@ -130,10 +136,6 @@ void BenchLink::tick() {
 
 void BenchLink::drain() {
     platform_->drain();
-}
-
-void BenchLink::setMicroAppImage(Bytes image) {
-    platform_->image = std::move(image);
 }
 
 std::size_t BenchLink::bytesWritten() const {

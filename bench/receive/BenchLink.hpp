@@ -66,9 +66,11 @@ public:
 class BenchPlatform;
 
 // A link taken through discovery, connection and the first exchanges, idle and connected.
+// Given a micro-app image, the reader asks for it instead in the micro-app check: the link
+// is left uploading, waiting for the reader to lock.
 class BenchLink {
 public:
-    BenchLink();
+    explicit BenchLink(std::optional<Bytes> microAppImage = std::nullopt);
     ~BenchLink();
     BenchLink(const BenchLink&) = delete;
     BenchLink& operator=(const BenchLink&) = delete;
@@ -79,8 +81,6 @@ public:
     void tick();
     // Runs the blocks posted to the link queue.
     void drain();
-    // The image the link uploads when the reader asks for one.
-    void setMicroAppImage(Bytes image);
     // Bytes the link has written so far.
     std::size_t bytesWritten() const;
 
