@@ -7,26 +7,21 @@
 
 namespace orvex::detail {
 
-namespace {
-
-template <class F>
-void guarded(const char* callback, F&& call) noexcept {
+void reportHostException(const char* what, std::exception_ptr thrown) noexcept {
     try {
-        call();
+        std::rethrow_exception(thrown);
     } catch (const std::exception& e) {
-        log(LogLevel::error, "{} threw: {}; the link goes on", callback, e.what());
+        log(LogLevel::error, "{} threw: {}; the link goes on", what, e.what());
     } catch (...) {
-        log(LogLevel::error, "{} threw a non-standard exception; the link goes on", callback);
+        log(LogLevel::error, "{} threw a non-standard exception; the link goes on", what);
     }
 }
 
-}  // namespace
-
 void callHost(const char* what, const std::function<void()>& call) {
-    guarded(what, call);
+    guardedCall(what, call);
 }
 
-#define ORVEX_GUARD(name, ...) guarded("delegate callback " #name, [&] { host_.name(__VA_ARGS__); })
+#define ORVEX_GUARD(name, ...) guardedCall("delegate callback " #name, [&] { host_.name(__VA_ARGS__); })
 
 void GuardedDelegate::btReader() {
     ORVEX_GUARD(btReader);
@@ -57,9 +52,6 @@ void GuardedDelegate::scanReceived(std::optional<ScanResult> result, bool contac
 }
 void GuardedDelegate::readerScanning(bool active) {
     ORVEX_GUARD(readerScanning, active);
-}
-void GuardedDelegate::exportReceived(std::optional<ScanResult> result, long number) {
-    ORVEX_GUARD(exportReceived, std::move(result), number);
 }
 void GuardedDelegate::scanFailed() {
     ORVEX_GUARD(scanFailed);

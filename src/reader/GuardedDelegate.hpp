@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: Apache-2.0
 #pragma once
 
+#include <exception>
 #include <functional>
 #include <memory>
 #include <string>
@@ -14,6 +15,19 @@ namespace orvex::detail {
 // and reported at error level, naming the callback, and the link goes on as if the call
 // had returned. A host callback must not be able to end the host process from one of the
 // library's threads.
+// Reports what `call`, a host callback named `what`, threw (the call has ended).
+void reportHostException(const char* what, std::exception_ptr thrown) noexcept;
+
+// Runs `call`, a host callback named `what`, catching what it throws.
+template <class F>
+void guardedCall(const char* what, F&& call) noexcept {
+    try {
+        call();
+    } catch (...) {
+        reportHostException(what, std::current_exception());
+    }
+}
+
 class GuardedDelegate final : public ReaderInterfaceDelegate {
 public:
     // `host` must outlive the wrapper.
@@ -29,7 +43,11 @@ public:
     void readerDisconnected(OrvexDisconnectionCause cause) override;
     void scanReceived(std::optional<ScanResult> result, bool contactPending) override;
     void readerScanning(bool active) override;
-    void exportReceived(std::optional<ScanResult> result, long number) override;
+    // Inline: it is called for every export record.
+    void exportReceived(std::optional<ScanResult> result, long number) override {
+        guardedCall("delegate callback exportReceived",
+                    [&] { host_.exportReceived(std::move(result), number); });
+    }
     void scanFailed() override;
     void version(const std::string& text) override;
     void battery(long level) override;

@@ -119,23 +119,34 @@ void Link::exportRecordsComplete() {
     constexpr std::size_t textOffset = EXPORT_RECORD_SIZE - TEXT_SCAN_SIZE;
     const double now = platform_->now();
     DelegateEntry entry(*this);
+    // The record reported last, while a record equal to it would be a doubled one: the one
+    // kept from an earlier notification within the window, then each reported one where it
+    // lies in the buffer (which stays put until the loop ends). The last one is kept.
+    const std::uint8_t* last = nullptr;
+    if (lastExportRecord && now - lastExportRecordAt < DOUBLED_EXPORT_RECORD_WINDOW) {
+        last = lastExportRecord->data();
+    }
+    bool reported = false;
     std::size_t done = 0;
     while (readBuffer.size() - done >= EXPORT_RECORD_SIZE &&
            (done == 0 || readBuffer[done] == code::exportRecord)) {
         const std::span<const std::uint8_t, EXPORT_RECORD_SIZE> record(readBuffer.data() + done,
                                                                        EXPORT_RECORD_SIZE);
         done += EXPORT_RECORD_SIZE;
-        if (lastExportRecord && now - lastExportRecordAt < DOUBLED_EXPORT_RECORD_WINDOW &&
-            std::ranges::equal(record, *lastExportRecord)) {
+        if (last && std::equal(record.begin(), record.end(), last)) {
             continue;  // the same notification twice
         }
-        lastExportRecord.emplace();
-        std::ranges::copy(record, lastExportRecord->begin());
-        lastExportRecordAt = now;
+        last = record.data();
+        reported = true;
         // Handed to the host, not kept: nothing of the link reads a stored reading later.
         ScanResult reading = decodeTextScan(record.subspan(textOffset), now);
         const long number = exportRecordNumber(record);
         if (auto* d = entry.current()) d->exportReceived(std::move(reading), number);
+    }
+    if (reported) {
+        lastExportRecord.emplace();
+        std::copy_n(last, EXPORT_RECORD_SIZE, lastExportRecord->begin());
+        lastExportRecordAt = now;
     }
     readBuffer.erase(readBuffer.begin(), readBuffer.begin() + static_cast<std::ptrdiff_t>(done));
     // A tail that starts another kind of message is judged by its own first byte.
