@@ -1,6 +1,9 @@
 // SPDX-License-Identifier: Apache-2.0
 #include <gtest/gtest.h>
 
+#include <cctype>
+#include <string_view>
+
 #include "PlatformRecorder.hpp"
 #include "reader/Commands.hpp"
 
@@ -15,6 +18,21 @@ const std::vector<platform::Uuid> kCharacteristics = detail::KnownCharacteristic
 
 std::size_t countOf(const std::vector<std::string>& lines, const std::string& line) {
     return static_cast<std::size_t>(std::count(lines.begin(), lines.end(), line));
+}
+
+// "adapter off (or rfkill-blocked)" -> "AdapterOffOrRfkillBlocked": a case's words as its name.
+std::string caseName(std::string_view what) {
+    std::string name;
+    bool upper = true;
+    for (char c : what) {
+        if (std::isalnum(static_cast<unsigned char>(c))) {
+            name += upper ? static_cast<char>(std::toupper(static_cast<unsigned char>(c))) : c;
+            upper = false;
+        } else {
+            upper = true;
+        }
+    }
+    return name;
 }
 
 std::string callList(const std::vector<std::string>& calls) {
@@ -69,7 +87,8 @@ INSTANTIATE_TEST_SUITE_P(Cases, AdapterState,
                                            StateCase{"bus policy refuses us", true, true, true,
                                                      "hci0", false, ManagerState::unauthorized},
                                            StateCase{"no bus at all", false, true, false, "hci0",
-                                                     true, ManagerState::unsupported}));
+                                                     true, ManagerState::unsupported}),
+                         [](const auto& info) { return caseName(info.param.what); });
 
 TEST(AdapterStateChanges, PowerAdapterRemovalAndDaemonRestartAreReported) {
     FakeWorld world(fastConfig());
@@ -327,7 +346,10 @@ TEST_P(Gatt, ServicesAndCharacteristicsComeFilteredInTheLinksOrder) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Layouts, Gatt,
-                         ::testing::Values(sim::SimService::uart, sim::SimService::serial16));
+                         ::testing::Values(sim::SimService::uart, sim::SimService::serial16),
+                         [](const auto& info) {
+                             return info.param == sim::SimService::uart ? "Uart" : "Serial16";
+                         });
 
 // Without sockets (BlueZ refuses AcquireWrite), every piece is one WriteValue.
 FakeConfig withoutSockets(sim::SimService service = sim::SimService::uart) {
@@ -671,7 +693,8 @@ INSTANTIATE_TEST_SUITE_P(
         DropCase{"adapter unplugged", [](FakeWorld& w) { w.fake->removeAdapter(); }, "state 2"},
         DropCase{"adapter powered off", [](FakeWorld& w) { w.fake->setPowered(false); }, "state 4"},
         DropCase{"daemon leaves the bus", [](FakeWorld& w) { w.fake->stopService(); }, "state 1"},
-        DropCase{"bus goes away", [](FakeWorld& w) { w.bus.kill(); }, "state 2"}));
+        DropCase{"bus goes away", [](FakeWorld& w) { w.bus.kill(); }, "state 2"}),
+    [](const auto& info) { return caseName(info.param.what); });
 
 TEST(Disconnection, CancelOfAnOpenLinkDisconnectsAtBluez) {
     FakeWorld world(fastConfig());

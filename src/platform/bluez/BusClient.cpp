@@ -181,8 +181,9 @@ void BusClient::call(const std::string& path, const std::string& interface,
 // PendingAsyncCall handed back to the caller) look unsynchronised. Likewise the library's
 // own static pseudo-connection (every Variant's message uses it) is destroyed at process
 // exit with no recorded ordering against the loop threads that used it earlier. Only
-// those two are left out.
-extern "C" const char* __tsan_default_suppressions() {
+// those two are left out. The runtime looks the function up by name, so it stays visible
+// although the library hides everything else.
+extern "C" [[gnu::visibility("default")]] const char* __tsan_default_suppressions() {
     return "race:sdbus::internal::Proxy::sdbus_async_reply_handler\n"
            "race:sdbus::internal::Connection::~Connection\n";
 }
@@ -190,8 +191,9 @@ extern "C" const char* __tsan_default_suppressions() {
 
 #if defined(__SANITIZE_ADDRESS__)
 // libsdbus-c++ 1.2.0 does not free the sd_bus it made when connecting to an address fails
-// (no bus there): one small block per failed attempt, outside our reach.
-extern "C" const char* __lsan_default_suppressions() {
+// (no bus there): one small block per failed attempt, outside our reach. Visible to the
+// runtime, as above.
+extern "C" [[gnu::visibility("default")]] const char* __lsan_default_suppressions() {
     return "leak:sd_bus_new\n";
 }
 #endif
