@@ -5,7 +5,7 @@
 # repetitions run in random order (so that a change in the machine's load or speed falls on
 # floor and figure alike). Many short repetitions follow such changes more closely than a
 # few long ones. Extra arguments go to the benchmark program, e.g.
-#   scripts/bench.sh --benchmark_filter=Contact
+#   scripts/bench.sh --benchmark_filter='Contact|Pearson'   (a ratio needs its floor in the run)
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
