@@ -1,7 +1,9 @@
 // SPDX-License-Identifier: Apache-2.0
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <cctype>
+#include <future>
 #include <string_view>
 
 #include "PlatformRecorder.hpp"
@@ -722,6 +724,39 @@ TEST(Teardown, DroppingTheCentralLeavesNoConnectionBehind) {
         ASSERT_TRUE(world.fake->isConnected());
     }
     EXPECT_TRUE(eventually([&] { return !world.fake->isConnected(); }));
+}
+
+// A host drops the platform while a block on the link queue still holds the last central
+// (a bus event under way, say). The platform's loops end before the platform is gone: the
+// block has run to its end and let go of the central, and no thread of ours runs on.
+TEST(Teardown, DroppingThePlatformWaitsForTheBlockThatHoldsTheLastCentral) {
+    FakeWorld world(fastConfig());
+    auto platform = makeBluezPlatform(world.options());
+    auto recorder = std::make_shared<Recorder>();
+    auto central = platform->createCentralManager(recorder);
+    ASSERT_TRUE(recorder->log.waitFor("state 5"));
+
+    struct Holder {
+        std::shared_ptr<platform::CentralManager> central;
+        std::shared_ptr<std::atomic<bool>> released;
+        ~Holder() {
+            central.reset();
+            *released = true;
+        }
+    };
+    auto released = std::make_shared<std::atomic<bool>>(false);
+    auto holder = std::make_shared<Holder>();
+    holder->central = std::move(central);
+    holder->released = released;
+    auto started = std::make_shared<std::promise<void>>();
+    auto running = started->get_future();
+    platform->linkQueue().post([holder = std::move(holder), started] {
+        started->set_value();
+        std::this_thread::sleep_for(std::chrono::milliseconds(200));
+    });
+    ASSERT_EQ(running.wait_for(kBound), std::future_status::ready);
+    platform.reset();
+    EXPECT_TRUE(*released);
 }
 
 }  // namespace

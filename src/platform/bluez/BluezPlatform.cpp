@@ -23,6 +23,18 @@ public:
           linkQueue_(std::make_shared<TaskLoop>("orvex-link")),
           main_(std::make_shared<TaskLoop>("orvex-main")) {}
 
+    // The centrals share the link queue, and a block still running there may hold the last
+    // of them; the queue would then end on its own thread, with nobody left to join it, and
+    // the host could exit while it still runs. So the loops are stopped and joined here,
+    // unless this runs on one of them (that one then ends by itself once its block is over).
+    ~BluezPlatform() override {
+        for (auto* loop : {linkQueue_.get(), main_.get()}) {
+            if (!loop->isCurrent()) loop->stop();
+        }
+    }
+    BluezPlatform(const BluezPlatform&) = delete;
+    BluezPlatform& operator=(const BluezPlatform&) = delete;
+
     std::shared_ptr<platform::CentralManager> createCentralManager(
         std::weak_ptr<platform::CentralManagerDelegate> delegate) override {
         return bluez::Central::create(linkQueue_, options_, std::move(delegate),

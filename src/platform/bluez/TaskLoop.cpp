@@ -180,17 +180,20 @@ TaskLoop::TaskLoop(std::string name) : state_(std::make_shared<State>()) {
 }
 
 TaskLoop::~TaskLoop() {
+    stop();
+    if (worker_.get_id() == std::this_thread::get_id()) {
+        orphans().adopt(std::move(worker_),
+                        std::shared_ptr<const std::atomic<bool>>(state_, &state_->finished));
+    }
+}
+
+void TaskLoop::stop() {
     {
         std::lock_guard lock(state_->mutex);
         state_->stopping = true;
     }
     state_->wake.notify_all();
-    if (worker_.get_id() == std::this_thread::get_id()) {
-        orphans().adopt(std::move(worker_),
-                        std::shared_ptr<const std::atomic<bool>>(state_, &state_->finished));
-    } else if (worker_.joinable()) {
-        worker_.join();
-    }
+    if (worker_.joinable() && worker_.get_id() != std::this_thread::get_id()) worker_.join();
 }
 
 void TaskLoop::post(std::function<void()> block) {

@@ -33,6 +33,12 @@ public:
     // True on the loop's worker thread.
     bool isCurrent() const;
 
+    // Stops the loop as destroying it does (blocks not yet run are dropped, later posts are
+    // ignored) and, when called from another thread, waits until the worker has ended and
+    // released what its blocks held. For an owner whose loop others may still share: once
+    // it returns, no thread of the loop is left running.
+    void stop();
+
 private:
     struct State;
     std::shared_ptr<State> state_;
