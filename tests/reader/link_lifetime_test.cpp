@@ -265,6 +265,67 @@ INSTANTIATE_TEST_SUITE_P(LinkLifetime, DelegateChangeInsideAnExport,
                                            HandOverCase{"ToNoHost", false}),
                          [](const auto& info) { return std::string(info.param.name); });
 
+// A host whose report of export record 101 holds the link's thread until it is let go.
+class HostBlockingInAnExport : public RecordingDelegate {
+public:
+    std::atomic<bool> inCall{false};
+    std::atomic<bool> letGo{false};
+    std::atomic<bool> closeReturned{false};
+    std::atomic<bool> closeReturnedDuringTheCall{false};
+
+    void exportReceived(std::optional<ScanResult> result, long number) override {
+        RecordingDelegate::exportReceived(std::move(result), number);
+        if (number != 101) return;
+        inCall = true;
+        while (!letGo) std::this_thread::yield();
+        // Time for a close() that does not wait to return while this call still runs.
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        if (closeReturned) closeReturnedDuringTheCall = true;
+    }
+};
+
+TEST(LinkLifetime, CloseDuringTheRecordsOfOneNotificationWaitsAndEndsThem) {
+    auto platform = std::make_shared<sim::SimPlatform>(sim::Clock::realTime);
+    auto link = std::make_shared<detail::Link>(platform);
+    auto host = std::make_shared<HostBlockingInAnExport>();
+    link->setDelegate(host);
+    const auto step = [&] { platform->sync([] {}); };
+    link->initializeBluetooth();
+    step();
+    step();
+    link->connectToReader();
+    step();
+    platform->discover(platform->addPeripheral("KX-BT4 0001"));
+    step();
+    platform->completeConnect(true);
+    step();
+    platform->reportServices(std::vector<sim::Uuid>{sim::Uuid("FFE0")});
+    step();
+    platform->reportCharacteristics(sim::Uuid("FFE0"), std::vector<sim::Uuid>{sim::Uuid("FFE1")});
+    step();
+    for (const sim::Bytes& answer : std::vector<sim::Bytes>{
+             {0x80}, {0x7F}, {0x84, 0x00, 0x01}, {0x8E, 0x43, 0x00}}) {
+        platform->notify(answer);  // handshake, version refused, micro-app current, battery
+        step();
+    }
+    ASSERT_TRUE(link->isConnected());
+
+    platform->notify(threeExportRecords());
+    while (!host->inCall) std::this_thread::yield();
+    std::thread closing([&] {
+        link->close();
+        host->closeReturned = true;
+    });
+    host->letGo = true;
+    closing.join();
+    step();
+    platform->shutdown();
+
+    EXPECT_FALSE(host->closeReturnedDuringTheCall);
+    EXPECT_THAT(host->lines(), ::testing::Contains("exportReceived 101"));
+    EXPECT_THAT(host->lines(), ::testing::Not(::testing::Contains("exportReceived 102")));
+}
+
 TEST(LinkLifetime, NoDelegateStillRunsTheExchange) {
     auto platform = std::make_shared<sim::SimPlatform>();
     auto log = std::make_shared<WriteLog>();
