@@ -123,21 +123,27 @@ TEST(LinkLifetime, DestroyedLinkLeavesTimersAndQueuedBlocksHarmless) {
     EXPECT_EQ(log->writes().size(), writesAtDestruction);
 }
 
-// A host whose first delegate call holds the link's thread until it is let go.
-class BlockingHost : public RecordingDelegate {
-public:
+// Holds the link's thread inside a delegate call until the test lets it go, and notes
+// whether a teardown returned while that call still ran.
+struct CallHolder {
     std::atomic<bool> inCall{false};
     std::atomic<bool> letGo{false};
     std::atomic<bool> teardownReturned{false};
     std::atomic<bool> teardownReturnedDuringTheCall{false};
 
-    void btReader() override {
+    void hold() {
         inCall = true;
         while (!letGo) std::this_thread::yield();
         // Time for a teardown that does not wait to return while this call still runs.
         std::this_thread::sleep_for(std::chrono::milliseconds(50));
         if (teardownReturned) teardownReturnedDuringTheCall = true;
     }
+};
+
+// A host whose first delegate call holds the link's thread until it is let go.
+class BlockingHost : public RecordingDelegate, public CallHolder {
+public:
+    void btReader() override { hold(); }
 };
 
 TEST(LinkLifetime, TeardownOnAnotherThreadWaitsForTheDelegateCallUnderWay) {
@@ -266,21 +272,11 @@ INSTANTIATE_TEST_SUITE_P(LinkLifetime, DelegateChangeInsideAnExport,
                          [](const auto& info) { return std::string(info.param.name); });
 
 // A host whose report of export record 101 holds the link's thread until it is let go.
-class HostBlockingInAnExport : public RecordingDelegate {
+class HostBlockingInAnExport : public RecordingDelegate, public CallHolder {
 public:
-    std::atomic<bool> inCall{false};
-    std::atomic<bool> letGo{false};
-    std::atomic<bool> closeReturned{false};
-    std::atomic<bool> closeReturnedDuringTheCall{false};
-
     void exportReceived(std::optional<ScanResult> result, long number) override {
         RecordingDelegate::exportReceived(std::move(result), number);
-        if (number != 101) return;
-        inCall = true;
-        while (!letGo) std::this_thread::yield();
-        // Time for a close() that does not wait to return while this call still runs.
-        std::this_thread::sleep_for(std::chrono::milliseconds(50));
-        if (closeReturned) closeReturnedDuringTheCall = true;
+        if (number == 101) hold();
     }
 };
 
@@ -314,14 +310,14 @@ TEST(LinkLifetime, CloseDuringTheRecordsOfOneNotificationWaitsAndEndsThem) {
     while (!host->inCall) std::this_thread::yield();
     std::thread closing([&] {
         link->close();
-        host->closeReturned = true;
+        host->teardownReturned = true;
     });
     host->letGo = true;
     closing.join();
     step();
     platform->shutdown();
 
-    EXPECT_FALSE(host->closeReturnedDuringTheCall);
+    EXPECT_FALSE(host->teardownReturnedDuringTheCall);
     EXPECT_THAT(host->lines(), ::testing::Contains("exportReceived 101"));
     EXPECT_THAT(host->lines(), ::testing::Not(::testing::Contains("exportReceived 102")));
 }
