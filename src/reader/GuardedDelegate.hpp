@@ -11,10 +11,6 @@
 
 namespace orvex::detail {
 
-// The host's delegate as the link calls it: an exception thrown by a callback is caught
-// and reported at error level, naming the callback, and the link goes on as if the call
-// had returned. A host callback must not be able to end the host process from one of the
-// library's threads.
 // Reports what `call`, a host callback named `what`, threw (the call has ended).
 void reportHostException(const char* what, std::exception_ptr thrown) noexcept;
 
@@ -28,6 +24,10 @@ void guardedCall(const char* what, F&& call) noexcept {
     }
 }
 
+// The host's delegate as the link calls it: an exception thrown by a callback is caught
+// and reported at error level, naming the callback, and the link goes on as if the call
+// had returned. A host callback must not be able to end the host process from one of the
+// library's threads.
 class GuardedDelegate final : public ReaderInterfaceDelegate {
 public:
     // `host` must outlive the wrapper.
