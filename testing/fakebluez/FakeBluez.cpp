@@ -2,6 +2,7 @@
 #include "fakebluez/FakeBluez.hpp"
 
 #include <poll.h>
+#include <sys/prctl.h>
 
 #include <algorithm>
 #include <future>
@@ -128,7 +129,13 @@ FakeBluez::FakeBluez(std::string busAddress, FakeConfig config) : impl_(std::mak
     }
     impl_->makeExtras(impl_);
     try {
-        impl_->sync([](Impl& s) { s.startBus(); });
+        impl_->sync([](Impl& s) {
+            // The readers' answer delays are timed on this loop: with the default timer slack
+            // (50 us) every answer would come late by up to that, which a real reader's radio
+            // does not add. Only this thread is affected.
+            ::prctl(PR_SET_TIMERSLACK, 1UL, 0UL, 0UL, 0UL);
+            s.startBus();
+        });
     } catch (const std::exception& e) {
         impl_->sync([](Impl& s) { s.stopBus(); });
         throw std::runtime_error(std::string("fake org.bluez: ") + e.what());
