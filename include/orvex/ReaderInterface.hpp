@@ -99,7 +99,9 @@ public:
     ///
     /// Teardown: once the destructor returns, no delegate call starts any more. A delegate
     /// call already under way on another thread is waited for before the destructor
-    /// returns, so a host may free what its delegate uses right after. Destroying the link
+    /// returns, so a host may free what its delegate uses right after. So is the platform's
+    /// own work for the link under way on its link queue: the platform, when the link held
+    /// its last reference, ends on the destroying thread. Destroying the link
     /// from inside one of its own delegate calls does not wait for that call (it returns
     /// first); a delegate call must therefore not wait for a thread that is destroying the
     /// link. Outcomes still owed at that moment are not reported.

@@ -86,6 +86,11 @@ void Link::close() {
     delegateCallsDone_.wait(lock, [&] { return delegateCalls_.load() == own; });
 }
 
+bool Link::inDelegateCallOnThisThread() const {
+    return std::find(linksInDelegateCall.begin(), linksInDelegateCall.end(), this) !=
+           linksInDelegateCall.end();
+}
+
 void Link::initializeBluetooth() {
     onQueue([](Link& link) {
         link.tellPlatform("initializeBluetooth");

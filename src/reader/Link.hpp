@@ -53,6 +53,10 @@ public:
     // way on another thread is waited for. Calls made by the calling thread itself (the
     // host letting go from inside a delegate call) are not waited for.
     void close();
+    // Whether the calling thread is inside one of this link's delegate calls.
+    bool inDelegateCallOnThisThread() const;
+    // The platform the link runs on (empty for a link built without one).
+    const std::shared_ptr<platform::Platform>& platform() const { return platform_; }
     bool isConnected() const { return isConnected_.load(); }
     bool isReady() const { return isReady_.load(); }
     bool isScanning() const { return isScanning_.load(); }

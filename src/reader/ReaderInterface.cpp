@@ -64,6 +64,7 @@ ReaderInterface::ReaderInterface(std::shared_ptr<detail::Link> link) : link_(std
 
 ReaderInterface::~ReaderInterface() {
     link_->close();
+    detail::ReaderInterfaceFactory::release(std::move(link_));
 }
 
 std::shared_ptr<ReaderInterfaceDelegate> ReaderInterface::delegate() const {

@@ -189,6 +189,53 @@ TEST(LinkLifetime, TeardownInsideADelegateCallDoesNotWaitForItself) {
     EXPECT_EQ(host->lines(), std::vector<std::string>{"btReader"});
 }
 
+// A platform that notes the thread it ends on, and lets a test hold the link from the link
+// queue outside any delegate call, as a platform's own callbacks and timers do.
+class PlatformHoldingTheLink : public sim::SimPlatform {
+public:
+    explicit PlatformHoldingTheLink(std::shared_ptr<std::atomic<std::thread::id>> endedOn)
+        : sim::SimPlatform(sim::Clock::realTime), endedOn_(std::move(endedOn)) {}
+    ~PlatformHoldingTheLink() override { *endedOn_ = std::this_thread::get_id(); }
+
+    std::shared_ptr<platform::CentralManager> createCentralManager(
+        std::weak_ptr<platform::CentralManagerDelegate> delegate) override {
+        link_ = delegate;
+        return sim::SimPlatform::createCentralManager(std::move(delegate));
+    }
+
+    // Holds the link on the link queue until `letGo`, then a little longer.
+    void holdTheLink(CallHolder& holder) {
+        linkQueue().post([link = link_, &holder] {
+            if (auto held = link.lock()) holder.hold();
+        });
+    }
+
+private:
+    std::shared_ptr<std::atomic<std::thread::id>> endedOn_;
+    std::weak_ptr<platform::CentralManagerDelegate> link_;
+};
+
+// The host's handle is the link's last owner but for a moment on the link queue: the
+// platform, held only by the link, must still end on the host's thread, after that moment.
+TEST(LinkLifetime, TeardownWaitsForTheLinkQueueToLetGoSoThePlatformEndsOnTheHostsThread) {
+    auto endedOn = std::make_shared<std::atomic<std::thread::id>>();
+    auto platform = std::make_shared<PlatformHoldingTheLink>(endedOn);
+    auto* queue = platform.get();
+    auto reader = ReaderInterface::create(std::move(platform));
+    reader->initializeBluetooth();
+    queue->sync([] {});  // the manager exists once initializeBluetooth() has run
+
+    CallHolder holder;
+    queue->holdTheLink(holder);
+    while (!holder.inCall) std::this_thread::yield();
+    holder.letGo = true;
+    reader.reset();
+    holder.teardownReturned = true;
+
+    EXPECT_FALSE(holder.teardownReturnedDuringTheCall);
+    EXPECT_EQ(endedOn->load(), std::this_thread::get_id());
+}
+
 TEST(LinkLifetime, TeardownStopsASearchStillUnderWay) {
     auto platform = std::make_shared<sim::SimPlatform>();
     auto log = std::make_shared<WriteLog>();
