@@ -14,6 +14,7 @@
 // write completion runs more than once. At the end of an input that wrote a contact, after
 // a long wait, every write the link accepted has had its completion.
 
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
@@ -36,8 +37,9 @@ public:
     bool empty() const { return pos_ >= size_; }
     std::uint8_t byte() { return pos_ < size_ ? data_[pos_++] : 0; }
     std::vector<std::uint8_t> bytes(std::size_t n) {
-        std::vector<std::uint8_t> out;
-        while (n-- > 0 && pos_ < size_) out.push_back(data_[pos_++]);
+        n = std::min(n, size_ - std::min(pos_, size_));
+        std::vector<std::uint8_t> out(data_ + pos_, data_ + pos_ + n);
+        pos_ += n;
         return out;
     }
 

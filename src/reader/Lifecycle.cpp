@@ -11,6 +11,25 @@
 #include "reader/Logging.hpp"
 
 namespace orvex::detail {
+namespace {
+
+// A peripheral in a log message, described only when the message is logged: these lines
+// come with every connection, mostly with no handler listening.
+struct Described {
+    const platform::Peripheral& peripheral;
+};
+
+}  // namespace
+}  // namespace orvex::detail
+
+template <>
+struct fmt::formatter<orvex::detail::Described> : fmt::formatter<std::string_view> {
+    auto format(const orvex::detail::Described& d, fmt::format_context& ctx) const {
+        return fmt::formatter<std::string_view>::format(orvex::detail::describe(d.peripheral), ctx);
+    }
+};
+
+namespace orvex::detail {
 
 namespace {
 
@@ -101,9 +120,11 @@ void Link::doConnectToReader() {
         return;
     }
     attemptOpen = true;
-    log(LogLevel::info, "searching for the reader (address {}, name {})",
-        readerAddress_.empty() ? "any" : readerAddress_,
-        readerName_.empty() ? "with a reader name fragment" : "\"" + readerName_ + "\"");
+    if (logs(LogLevel::info)) {
+        log(LogLevel::info, "searching for the reader (address {}, name {})",
+            readerAddress_.empty() ? "any" : readerAddress_,
+            readerName_.empty() ? "with a reader name fragment" : "\"" + readerName_ + "\"");
+    }
     if (btCentralManager) btCentralManager->scanForPeripherals();
     syncScanning();
     // One attempt, one timer: an earlier one must not end the attempt before its time.
@@ -130,7 +151,7 @@ void Link::didDiscover(const std::shared_ptr<platform::Peripheral>& peripheral) 
         d.bleDetected(std::string(DETECTED_DEVICES), name ? *name : std::string(UNNAMED));
     });
     if (!selects(*peripheral, name)) return;
-    log(LogLevel::info, "connecting to {}", describe(*peripheral));
+    log(LogLevel::info, "connecting to {}", Described{*peripheral});
     readerPeripheral = peripheral;
     peripheral->setDelegate(weak_from_this());
     if (btCentralManager) {
@@ -141,12 +162,12 @@ void Link::didDiscover(const std::shared_ptr<platform::Peripheral>& peripheral) 
 }
 
 void Link::didConnect(const std::shared_ptr<platform::Peripheral>& peripheral) {
-    log(LogLevel::info, "connected to {}; discovering services", describe(*peripheral));
+    log(LogLevel::info, "connected to {}; discovering services", Described{*peripheral});
     peripheral->discoverServices(KnownServices);
 }
 
 void Link::didFailToConnect(const std::shared_ptr<platform::Peripheral>& peripheral) {
-    log(LogLevel::error, "connection to {} refused", describe(*peripheral));
+    log(LogLevel::error, "connection to {} refused", Described{*peripheral});
     // readerPeripheral keeps the refused peripheral.
     isConnected_.store(false);
     failConnection(OrvexConnectionError::connectionRefused);
@@ -155,7 +176,7 @@ void Link::didFailToConnect(const std::shared_ptr<platform::Peripheral>& periphe
 void Link::didDiscoverServices(const std::shared_ptr<platform::Peripheral>& peripheral,
                                const std::optional<platform::ServiceList>& services, bool error) {
     if (!services || error) {
-        log(LogLevel::error, "service discovery on {} {}", describe(*peripheral),
+        log(LogLevel::error, "service discovery on {} {}", Described{*peripheral},
             error ? "failed" : "gave no list");
         if (btCentralManager) btCentralManager->cancelPeripheralConnection(peripheral);
         failConnection(!services ? OrvexConnectionError::bluetoothServicesUnavailable
@@ -176,7 +197,7 @@ void Link::didDiscoverCharacteristics(
     const std::shared_ptr<platform::Service>&,
     const std::optional<platform::CharacteristicList>& characteristics, bool error) {
     if (!characteristics || error) {
-        log(LogLevel::error, "characteristic discovery on {} {}", describe(*peripheral),
+        log(LogLevel::error, "characteristic discovery on {} {}", Described{*peripheral},
             error ? "failed" : "gave no list");
         if (btCentralManager) btCentralManager->cancelPeripheralConnection(peripheral);
         failConnection(!characteristics
@@ -254,7 +275,7 @@ void Link::cancelReaderConnection() {
 }
 
 void Link::didDisconnect(const std::shared_ptr<platform::Peripheral>& peripheral) {
-    log(LogLevel::info, "{} disconnected", describe(*peripheral));
+    log(LogLevel::info, "{} disconnected", Described{*peripheral});
     stopTimer(watchdogTimer, true);
     msgCounter = 0;
     silentTicks = 0;

@@ -36,6 +36,22 @@ TEST_F(VirtualLoop, PostedBlocksRunInOrderOnlyWhenTheLoopRuns) {
     EXPECT_EQ(sim.now(), 0.0);
 }
 
+TEST_F(VirtualLoop, BlocksPostedWhileTheQueueIsRunningKeepTheirOrderAsItGrows) {
+    // The first of a dozen blocks posts forty more while the others wait: the queue wraps
+    // around and grows with its head mid-way, and every block still runs in posting order.
+    std::vector<int> ran;
+    for (int i = 0; i < 12; ++i) {
+        sim.linkQueue().post([this, &ran, i] {
+            ran.push_back(i);
+            if (i != 0) return;
+            for (int j = 12; j < 52; ++j) sim.linkQueue().post([&ran, j] { ran.push_back(j); });
+        });
+    }
+    sim.runUntilIdle();
+    ASSERT_EQ(ran.size(), 52u);
+    for (int i = 0; i < 52; ++i) EXPECT_EQ(ran[i], i);
+}
+
 TEST_F(VirtualLoop, TimersFireInTimeOrderEachAtItsOwnTime) {
     auto t3 = sim.scheduleTimer(3.0, false, note("three"));
     auto t1 = sim.scheduleTimer(1.0, false, note("one"));
@@ -109,6 +125,31 @@ TEST_F(VirtualLoop, InvalidatedTimerNeverFiresAndReleasesItsAction) {
     EXPECT_TRUE(log.empty());
 }
 
+TEST_F(VirtualLoop, TimersArmedAndDroppedByTheHundredLeaveTheOthersInOrder) {
+    // As a link restarts its timeouts on every exchange: most timers are dropped before they
+    // are due. The ones kept fire at their times, those due together in scheduling order.
+    std::vector<std::shared_ptr<platform::Timer>> kept;
+    std::vector<std::string> expected;
+    for (int i = 0; i < 300; ++i) {
+        const int tenths = (i * 37) % 50 + 1;  // 0.1 s to 5 s, in a scrambled order
+        auto t = sim.scheduleTimer(tenths / 10.0, false,
+                                   [this, i] { log.push_back(std::to_string(i)); });
+        if (i % 3 == 0) {
+            kept.push_back(t);
+        } else {
+            t->invalidate();
+        }
+    }
+    for (int tenths = 1; tenths <= 50; ++tenths) {
+        for (int i = 0; i < 300; i += 3) {
+            if ((i * 37) % 50 + 1 == tenths) expected.push_back(std::to_string(i));
+        }
+    }
+    sim.advance(2.0);
+    sim.advance(3.0);
+    EXPECT_EQ(log, expected);
+}
+
 TEST_F(VirtualLoop, OneShotTimerReleasesItsActionAfterFiring) {
     auto held = std::make_shared<int>(7);
     std::weak_ptr<int> watch = held;
@@ -116,6 +157,21 @@ TEST_F(VirtualLoop, OneShotTimerReleasesItsActionAfterFiring) {
     held.reset();
     sim.advance(1.0);
     EXPECT_TRUE(watch.expired());
+}
+
+TEST_F(VirtualLoop, RepeatingTimerKeepsItsActionBetweenFiringsAndReleasesItOnInvalidate) {
+    auto held = std::make_shared<int>(7);
+    std::weak_ptr<int> watch = held;
+    int fired = 0;
+    auto t = sim.scheduleTimer(1.0, true, [held, &fired] { ++fired; });
+    held.reset();
+    sim.advance(3.0);
+    EXPECT_EQ(fired, 3);
+    EXPECT_FALSE(watch.expired());
+    t->invalidate();
+    EXPECT_TRUE(watch.expired());
+    sim.advance(3.0);
+    EXPECT_EQ(fired, 3);
 }
 
 TEST_F(VirtualLoop, TimerWithoutHandleStillFires) {

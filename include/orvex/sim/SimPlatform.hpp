@@ -287,8 +287,12 @@ public:
     /// On the link's peripheral: a notification of the characteristic whose notifications
     /// the link switched on last (nothing when it has switched none on).
     void notify(const Bytes& value);
+    /// As notify(const Bytes&), taking the bytes over instead of copying them.
+    void notify(Bytes&& value);
     /// On the link's peripheral: a notification of the characteristic with that UUID.
     void notify(const Uuid& characteristic, const Bytes& value);
+    /// As notify(const Uuid&, const Bytes&), taking the bytes over instead of copying them.
+    void notify(const Uuid& characteristic, Bytes&& value);
     /// On the link's peripheral: it disconnected (didDisconnect).
     void reportDisconnected();
 

@@ -2,13 +2,12 @@
 #include "platform/sim/RunLoop.hpp"
 
 #include <algorithm>
+#include <bit>
 #include <chrono>
 #include <cmath>
 #include <condition_variable>
-#include <deque>
-#include <map>
+#include <functional>
 #include <mutex>
-#include <optional>
 #include <thread>
 #include <utility>
 #include <vector>
@@ -18,7 +17,6 @@ namespace orvex::sim {
 namespace {
 
 using Ticks = std::int64_t;  // nanoseconds
-using Action = std::shared_ptr<std::function<void()>>;
 
 // Shortest interval of a repeating timer, so that a zero interval cannot spin the loop.
 constexpr Ticks kMinRepeatInterval = 100'000;
@@ -36,20 +34,75 @@ struct Key {
     friend auto operator<=>(const Key&, const Key&) = default;
 };
 
+// Posted blocks in the order posted: a ring that grows by doubling and is reused, so a
+// steady stream of posts allocates nothing.
+class TaskQueue {
+public:
+    bool empty() const { return count_ == 0; }
+    void push(Task task) {
+        if (count_ == slots_.size()) grow();
+        slots_[(head_ + count_) & (slots_.size() - 1)] = std::move(task);
+        ++count_;
+    }
+    Task pop() {
+        Task task = std::move(slots_[head_]);
+        head_ = (head_ + 1) & (slots_.size() - 1);
+        --count_;
+        return task;
+    }
+    void swap(TaskQueue& other) noexcept {
+        slots_.swap(other.slots_);
+        std::swap(head_, other.head_);
+        std::swap(count_, other.count_);
+    }
+
+private:
+    void grow() {
+        std::vector<Task> bigger(std::max<std::size_t>(16, slots_.size() * 2));
+        for (std::size_t i = 0; i < count_; ++i) {
+            bigger[i] = std::move(slots_[(head_ + i) & (slots_.size() - 1)]);
+        }
+        slots_.swap(bigger);
+        head_ = 0;
+    }
+
+    std::vector<Task> slots_;  // a power of two in size
+    std::size_t head_ = 0;
+    std::size_t count_ = 0;
+};
+
 }  // namespace
 
-struct TimerState;
+class LoopTimer;
 
 struct RunLoop::Core {
     explicit Core(Clock c) : clock(c), start(std::chrono::steady_clock::now()) {}
+
+    // A timer in the queue. Invalidating a timer leaves its entry behind (stale: the timer
+    // no longer carries that key); stale entries are skipped when they come to the top,
+    // and swept out when they are many.
+    struct Entry {
+        Key key;
+        std::shared_ptr<LoopTimer> timer;
+    };
+    struct Later {
+        bool operator()(const Entry& a, const Entry& b) const { return a.key > b.key; }
+    };
+    // A timer taken off the queue to fire, with its action.
+    struct Firing {
+        std::shared_ptr<LoopTimer> timer;
+        Task action;
+    };
 
     const Clock clock;
     const std::chrono::steady_clock::time_point start;
 
     mutable std::mutex m;
     std::condition_variable wake;
-    std::deque<std::function<void()>> posted;
-    std::map<Key, std::shared_ptr<TimerState>> timers;
+    // Guarded by m.
+    TaskQueue posted;
+    std::vector<Entry> timers;  // a heap, earliest key on top
+    std::size_t staleEntries = 0;
     std::uint64_t nextOrder = 0;
     Ticks virtualNow = 0;
     bool stopped = false;
@@ -64,101 +117,148 @@ struct RunLoop::Core {
             .count();
     }
 
-    bool runOnePosted();
+    void pushTimerLocked(const Key& key, std::shared_ptr<LoopTimer> timer) {
+        timers.push_back(Entry{key, std::move(timer)});
+        std::push_heap(timers.begin(), timers.end(), Later{});
+    }
+    bool staleLocked(const Entry& e) const;
+    // The earliest live timer's entry (stale ones above it are dropped), or null.
+    const Entry* earliestLocked();
+    void forgetStaleEntryLocked();
+    // Takes the earliest timer when it is due by `limit`; a repeating one is armed again.
+    bool takeDueTimerLocked(Ticks limit, Firing& firing);
+    void fire(Firing& firing);
+
+    // Runs one posted block, else one timer due by `limit` (virtual time: the clock).
+    bool runOne();
     bool fireOneTimer(Ticks limit);
     void threadMain();
 };
 
-struct TimerState {
-    std::weak_ptr<RunLoop::Core> core;
+class LoopTimer final : public platform::Timer {
+public:
+    explicit LoopTimer(std::weak_ptr<RunLoop::Core> core) : core_(std::move(core)) {}
+
+    void invalidate() override {
+        auto core = core_.lock();
+        if (!core) return;
+        Task dropped;
+        {
+            std::lock_guard lock(core->m);
+            if (armed) {
+                armed = false;
+                core->forgetStaleEntryLocked();
+            }
+            dropped = std::move(action);
+        }
+        // `dropped` is released here, outside the lock: the action may hold objects whose
+        // destructors post.
+    }
+
     // Guarded by core->m.
-    Action action;
-    std::optional<Key> key;  // position in core->timers while armed
+    Task action;  // empty while it runs
+    Key key{};    // of its entry in core->timers, while armed
+    bool armed = false;
     Ticks armedAt = 0;
     Ticks interval = 0;
     bool repeats = false;
     std::uint64_t firings = 0;
-};
-
-namespace {
-
-class LoopTimer : public platform::Timer {
-public:
-    explicit LoopTimer(std::shared_ptr<TimerState> state) : state_(std::move(state)) {}
-    ~LoopTimer() override = default;
-
-    void invalidate() override {
-        auto core = state_->core.lock();
-        if (!core) return;
-        Action dropped;
-        std::shared_ptr<TimerState> entry;
-        {
-            std::lock_guard lock(core->m);
-            if (state_->key) {
-                auto it = core->timers.find(*state_->key);
-                if (it != core->timers.end()) {
-                    entry = std::move(it->second);
-                    core->timers.erase(it);
-                }
-                state_->key.reset();
-            }
-            dropped = std::move(state_->action);
-        }
-        // `dropped` and `entry` are released here, outside the lock: the action may hold
-        // objects whose destructors post.
-    }
 
 private:
-    std::shared_ptr<TimerState> state_;
+    std::weak_ptr<RunLoop::Core> core_;
 };
 
-}  // namespace
+bool RunLoop::Core::staleLocked(const Entry& e) const {
+    return !e.timer->armed || e.timer->key != e.key;
+}
 
-bool RunLoop::Core::runOnePosted() {
-    std::function<void()> block;
+const RunLoop::Core::Entry* RunLoop::Core::earliestLocked() {
+    while (!timers.empty() && staleLocked(timers.front())) {
+        std::pop_heap(timers.begin(), timers.end(), Later{});
+        timers.pop_back();
+        --staleEntries;
+    }
+    return timers.empty() ? nullptr : &timers.front();
+}
+
+void RunLoop::Core::forgetStaleEntryLocked() {
+    // Timers armed and dropped again and again (timeouts restarted on every exchange)
+    // would otherwise pile up until their due times pass.
+    if (++staleEntries > 64 && staleEntries * 2 > timers.size()) {
+        std::erase_if(timers, [this](const Entry& e) { return staleLocked(e); });
+        std::make_heap(timers.begin(), timers.end(), Later{});
+        staleEntries = 0;
+    }
+}
+
+bool RunLoop::Core::takeDueTimerLocked(Ticks limit, Firing& firing) {
+    const Entry* top = earliestLocked();
+    if (!top || top->key.due > limit) return false;
+    const Key key = top->key;
+    std::pop_heap(timers.begin(), timers.end(), Later{});
+    firing.timer = std::move(timers.back().timer);
+    timers.pop_back();
+    LoopTimer& t = *firing.timer;
+    if (clock == Clock::virtualTime) virtualNow = std::max(virtualNow, key.due);
+    // The action runs outside the lock, out of the timer: if the timer is invalidated while
+    // it runs, it is released afterwards, not under its own feet.
+    firing.action = std::move(t.action);
+    if (t.repeats && firing.action) {
+        // Scheduled anew as it fires: T+I, T+2I, ... A real-time loop that fell behind
+        // skips the firings it missed.
+        auto nextDue = [&] { return t.armedAt + static_cast<Ticks>(t.firings + 1) * t.interval; };
+        ++t.firings;
+        if (clock == Clock::realTime) {
+            const Ticks now = ticksLocked();
+            while (nextDue() <= now) ++t.firings;
+        }
+        t.key = Key{nextDue(), nextOrder++};
+        pushTimerLocked(t.key, firing.timer);
+    } else {
+        t.armed = false;
+    }
+    return true;
+}
+
+void RunLoop::Core::fire(Firing& firing) {
+    if (!firing.action) return;
+    firing.action();
+    if (!firing.timer->repeats) return;
+    {
+        // Still armed: the action goes back into the timer for its next firing.
+        std::lock_guard lock(m);
+        if (firing.timer->armed && !stopped) firing.timer->action = std::move(firing.action);
+    }
+    // Otherwise it was invalidated (or the loop stopped) while it ran: released here.
+}
+
+bool RunLoop::Core::runOne() {
+    Task block;
+    Firing firing;
     {
         std::lock_guard lock(m);
-        if (stopped || posted.empty()) return false;
-        block = std::move(posted.front());
-        posted.pop_front();
+        if (stopped) return false;
+        if (!posted.empty()) {
+            block = posted.pop();
+        } else if (!takeDueTimerLocked(virtualNow, firing)) {
+            return false;
+        }
     }
-    block();
+    if (block) {
+        block();
+    } else {
+        fire(firing);
+    }
     return true;
 }
 
 bool RunLoop::Core::fireOneTimer(Ticks limit) {
-    std::shared_ptr<TimerState> state;
-    Action action;
+    Firing firing;
     {
         std::lock_guard lock(m);
-        if (stopped || timers.empty()) return false;
-        auto it = timers.begin();
-        const Key key = it->first;
-        if (key.due > limit) return false;
-        state = std::move(it->second);
-        timers.erase(it);
-        if (clock == Clock::virtualTime) virtualNow = std::max(virtualNow, key.due);
-        action = state->action;
-        if (state->repeats && action) {
-            // Scheduled anew as it fires: T+I, T+2I, ... A real-time loop that fell behind
-            // skips the firings it missed.
-            auto nextDue = [&] {
-                return state->armedAt + static_cast<Ticks>(state->firings + 1) * state->interval;
-            };
-            ++state->firings;
-            if (clock == Clock::realTime) {
-                const Ticks now = ticksLocked();
-                while (nextDue() <= now) ++state->firings;
-            }
-            const Key next{nextDue(), nextOrder++};
-            timers.emplace(next, state);
-            state->key = next;
-        } else {
-            state->key.reset();
-            state->action.reset();
-        }
+        if (stopped || !takeDueTimerLocked(limit, firing)) return false;
     }
-    if (action) (*action)();
+    fire(firing);
     return true;
 }
 
@@ -168,16 +268,15 @@ void RunLoop::Core::threadMain() {
     running = true;
     while (!stopped) {
         if (!posted.empty()) {
-            auto block = std::move(posted.front());
-            posted.pop_front();
+            Task block = posted.pop();
             lock.unlock();
             block();
-            block = nullptr;
+            block.reset();
             lock.lock();
             continue;
         }
-        if (!timers.empty()) {
-            const Ticks due = timers.begin()->first.due;
+        if (const Entry* earliest = earliestLocked()) {
+            const Ticks due = earliest->key.due;
             const Ticks now = ticksLocked();
             if (due <= now) {
                 lock.unlock();
@@ -205,32 +304,41 @@ RunLoop::~RunLoop() {
 
 void RunLoop::post(std::function<void()> block) {
     if (!block) return;
+    postTask(Task(std::move(block)));
+}
+
+void RunLoop::postTask(Task block) {
+    if (!block) return;
     // Woken under the lock: once it is released, the block may run (and even end the
     // platform) before this call returns, so nothing of `this` is touched after it.
     std::lock_guard lock(core_->m);
     if (core_->stopped) return;
-    core_->posted.push_back(std::move(block));
-    core_->wake.notify_one();
+    core_->posted.push(std::move(block));
+    if (clock_ == Clock::realTime) core_->wake.notify_one();
 }
 
 std::shared_ptr<platform::Timer> RunLoop::schedule(double seconds, bool repeats,
                                                    std::function<void()> action) {
-    auto state = std::make_shared<TimerState>();
-    state->core = core_;
-    state->repeats = repeats;
-    state->interval = toTicks(seconds);
-    if (repeats) state->interval = std::max(state->interval, kMinRepeatInterval);
-    auto timer = std::make_shared<LoopTimer>(state);
+    if (!action) return scheduleTask(seconds, repeats, Task());
+    return scheduleTask(seconds, repeats, Task(std::move(action)));
+}
+
+std::shared_ptr<platform::Timer> RunLoop::scheduleTask(double seconds, bool repeats,
+                                                       Task action) {
+    auto timer = std::make_shared<LoopTimer>(core_);
+    timer->repeats = repeats;
+    timer->interval = toTicks(seconds);
+    if (repeats) timer->interval = std::max(timer->interval, kMinRepeatInterval);
     if (!action) return timer;
     {
         std::lock_guard lock(core_->m);
         if (core_->stopped) return timer;
-        state->action = std::make_shared<std::function<void()>>(std::move(action));
-        state->armedAt = core_->ticksLocked();
-        const Key key{state->armedAt + state->interval, core_->nextOrder++};
-        core_->timers.emplace(key, state);
-        state->key = key;
-        core_->wake.notify_one();
+        timer->action = std::move(action);
+        timer->armedAt = core_->ticksLocked();
+        timer->key = Key{timer->armedAt + timer->interval, core_->nextOrder++};
+        timer->armed = true;
+        core_->pushTimerLocked(timer->key, timer);
+        if (clock_ == Clock::realTime) core_->wake.notify_one();
     }
     return timer;
 }
@@ -265,14 +373,7 @@ void RunLoop::runUntilIdle() {
             core.loopThread = {};
         }
     } leave{*core_};
-    for (;;) {
-        if (core_->runOnePosted()) continue;
-        Ticks now;
-        {
-            std::lock_guard lock(core_->m);
-            now = core_->virtualNow;
-        }
-        if (!core_->fireOneTimer(now)) break;
+    while (core_->runOne()) {
     }
 }
 
@@ -286,10 +387,10 @@ void RunLoop::advance(double seconds) {
     for (;;) {
         runUntilIdle();
         std::lock_guard lock(core_->m);
-        if (core_->stopped || core_->timers.empty()) break;
-        const Ticks due = core_->timers.begin()->first.due;
-        if (due > target) break;
-        core_->virtualNow = std::max(core_->virtualNow, due);
+        if (core_->stopped) break;
+        const Core::Entry* earliest = core_->earliestLocked();
+        if (!earliest || earliest->key.due > target) break;
+        core_->virtualNow = std::max(core_->virtualNow, earliest->key.due);
     }
     {
         std::lock_guard lock(core_->m);
@@ -299,17 +400,18 @@ void RunLoop::advance(double seconds) {
 }
 
 void RunLoop::stop() {
-    std::deque<std::function<void()>> posted;
-    std::map<Key, std::shared_ptr<TimerState>> timers;
-    std::vector<Action> actions;
+    TaskQueue posted;
+    std::vector<Core::Entry> timers;
+    std::vector<Task> actions;
     {
         std::lock_guard lock(core_->m);
         core_->stopped = true;
         posted.swap(core_->posted);
         timers.swap(core_->timers);
-        for (auto& [key, state] : timers) {
-            state->key.reset();
-            actions.push_back(std::move(state->action));
+        core_->staleEntries = 0;
+        for (auto& entry : timers) {
+            entry.timer->armed = false;
+            if (entry.timer->action) actions.push_back(std::move(entry.timer->action));
         }
     }
     core_->wake.notify_all();

@@ -8,6 +8,7 @@
 
 #include "orvex/platform/Platform.hpp"
 #include "orvex/sim/SimPlatform.hpp"
+#include "platform/sim/Task.hpp"
 
 namespace orvex::sim {
 
@@ -28,8 +29,16 @@ public:
     Clock clock() const { return clock_; }
 
     void post(std::function<void()> block) override;
+    // The simulator's own blocks: kept in the queue in place, with no std::function.
+    template <class F>
+    void post(F&& block) {
+        postTask(Task(std::forward<F>(block)));
+    }
+    void postTask(Task block);
+
     std::shared_ptr<platform::Timer> schedule(double seconds, bool repeats,
                                               std::function<void()> action);
+    std::shared_ptr<platform::Timer> scheduleTask(double seconds, bool repeats, Task action);
     // Virtual: seconds since the start. Real: seconds since the Unix epoch.
     double now() const;
 

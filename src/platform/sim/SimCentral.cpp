@@ -8,9 +8,9 @@ namespace orvex::sim {
 
 // --- SimCore
 
-std::shared_ptr<platform::Timer> SimCore::after(double seconds, std::function<void()> block) {
-    if (seconds > 0) return loop.schedule(seconds, false, std::move(block));
-    loop.post(std::move(block));
+std::shared_ptr<platform::Timer> SimCore::after(double seconds, Task block) {
+    if (seconds > 0) return loop.scheduleTask(seconds, false, std::move(block));
+    loop.postTask(std::move(block));
     return nullptr;
 }
 

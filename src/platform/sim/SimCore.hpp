@@ -54,7 +54,7 @@ public:
     explicit SimCore(Clock clock) : loop(clock) {}
 
     // Runs `block` after `seconds` (posted when zero). Returns the timer, if one was made.
-    std::shared_ptr<platform::Timer> after(double seconds, std::function<void()> block);
+    std::shared_ptr<platform::Timer> after(double seconds, Task block);
     std::shared_ptr<SimObserver> observer() const;
     // Calls `f(observer)` when one is set.
     template <class F>

@@ -230,7 +230,12 @@ void SimPlatform::reportCharacteristics(const Uuid& service,
 }
 
 void SimPlatform::notify(const Bytes& value) {
-    onCurrentPeripheral(core_, [value](SimCore& core, const std::shared_ptr<SimPeripheral>& p) {
+    notify(Bytes(value));
+}
+
+void SimPlatform::notify(Bytes&& value) {
+    onCurrentPeripheral(core_, [value = std::move(value)](SimCore& core,
+                                                          const std::shared_ptr<SimPeripheral>& p) {
         std::shared_ptr<SimGattCharacteristic> c;
         {
             std::lock_guard lock(core.m);
@@ -241,15 +246,19 @@ void SimPlatform::notify(const Bytes& value) {
 }
 
 void SimPlatform::notify(const Uuid& characteristic, const Bytes& value) {
-    onCurrentPeripheral(
-        core_, [characteristic, value](SimCore& core, const std::shared_ptr<SimPeripheral>& p) {
-            std::shared_ptr<SimGattCharacteristic> c;
-            {
-                std::lock_guard lock(core.m);
-                c = p->anyCharacteristicLocked(characteristic);
-            }
-            p->deliverValue(c, value);
-        });
+    notify(characteristic, Bytes(value));
+}
+
+void SimPlatform::notify(const Uuid& characteristic, Bytes&& value) {
+    onCurrentPeripheral(core_, [characteristic, value = std::move(value)](
+                                   SimCore& core, const std::shared_ptr<SimPeripheral>& p) {
+        std::shared_ptr<SimGattCharacteristic> c;
+        {
+            std::lock_guard lock(core.m);
+            c = p->anyCharacteristicLocked(characteristic);
+        }
+        p->deliverValue(c, value);
+    });
 }
 
 void SimPlatform::reportDisconnected() {
