@@ -99,6 +99,15 @@ void Link::dropBytesBeforeAwaitedAnswer() {
 
 void Link::readData(const Bytes& data) {
     if (data.empty()) return;
+    // Most of an export: whole records in a notification, with nothing buffered before them.
+    // They are decoded where they lie in the notification, as the dispatch below would
+    // decode them after copying them into the buffer.
+    if (readBuffer.empty() && data.front() == code::exportRecord &&
+        data.size() >= EXPORT_RECORD_SIZE && data.size() <= READ_BUFFER_CAP && mayStartExport()) {
+        state = State::receivingExport;
+        exportRecordsComplete(data);
+        return;
+    }
     if (!appendToReadBuffer(data)) return;
     dropBytesBeforeAwaitedAnswer();
     if (readBuffer.empty()) return;

@@ -30,13 +30,37 @@ std::shared_ptr<ReaderInterfaceDelegate> Link::delegate() const {
 }
 
 void Link::setDelegate(std::shared_ptr<ReaderInterfaceDelegate> delegate) {
-    std::shared_ptr<ReaderInterfaceDelegate> previous;
-    {
-        std::lock_guard lock(delegateMutex_);
-        previous = std::exchange(delegate_, std::move(delegate));
-        delegateVersion_.fetch_add(1);
+    std::unique_lock lock(delegateMutex_);
+    auto previous = std::exchange(delegate_, std::move(delegate));
+    if (!closed_) callable_.store(delegate_.get());
+    delegateVersion_.fetch_add(1);
+    if (!previous) return;
+    // A call that entered before the store above may have read the previous delegate. The
+    // count is read after the store (both sequentially consistent, as the entry's count and
+    // read are): a call not counted yet reads the new delegate. With calls under way, the
+    // last one to end releases it.
+    retired_.push_back(std::move(previous));
+    if ((delegateCalls_.fetch_or(CALL_ENDS_HEARD) & ~CALL_ENDS_HEARD) == 0) {
+        releaseRetiredDelegates(lock);
     }
-    // `previous` is released here, outside the lock: its destructor may call back in.
+}
+
+void Link::releaseRetiredDelegates(std::unique_lock<std::mutex>& lock) {
+    if (retired_.empty()) return;
+    auto released = std::exchange(retired_, {});
+    if (!closed_) delegateCalls_.fetch_and(~CALL_ENDS_HEARD);
+    ++releasingRetired_;
+    lock.unlock();
+    released.clear();
+    lock.lock();
+    --releasingRetired_;
+    delegateCallsDone_.notify_all();
+}
+
+void Link::delegateCallEnded() {
+    std::unique_lock lock(delegateMutex_);
+    if ((delegateCalls_.load() & ~CALL_ENDS_HEARD) == 0) releaseRetiredDelegates(lock);
+    delegateCallsDone_.notify_all();
 }
 
 void Link::tellPlatform(std::string_view operation, const std::vector<std::string>& arguments) {
@@ -49,27 +73,18 @@ thread_local std::vector<const Link*> linksInDelegateCall;
 }  // namespace
 
 void Link::DelegateEntry::enter() {
-    std::lock_guard lock(link_.delegateMutex_);
-    version_ = link_.delegateVersion_.load();
-    if (link_.closed_ || !link_.delegate_) return;
+    version_ = link_.delegateVersion_.load(std::memory_order_acquire);
     link_.delegateCalls_.fetch_add(1);
     linksInDelegateCall.push_back(&link_);
-    host_ = link_.delegate_;
-    guarded_.emplace(*host_);
+    if (auto* host = link_.callable_.load()) guarded_.emplace(*host);
 }
 
 void Link::DelegateEntry::leave() {
-    if (!host_) return;
     guarded_.reset();
-    host_.reset();
     linksInDelegateCall.pop_back();
-    link_.delegateCalls_.fetch_sub(1);
-    // Both sides use sequentially consistent order: either close() sees this call gone, or
-    // this sees close() waiting and wakes it (under the mutex, so the wake is not lost).
-    if (link_.closing_.load()) {
-        std::lock_guard lock(link_.delegateMutex_);
-        link_.delegateCallsDone_.notify_all();
-    }
+    // Either close() or setDelegate() sees this call gone, or this sees CALL_ENDS_HEARD,
+    // which they set before reading the count.
+    if (link_.delegateCalls_.fetch_sub(1) & CALL_ENDS_HEARD) link_.delegateCallEnded();
 }
 
 void Link::DelegateEntry::reenter() {
@@ -77,13 +92,21 @@ void Link::DelegateEntry::reenter() {
     enter();
 }
 
+// Waits for the calls under way on other threads and, unless called from inside a call,
+// for the release of the delegates they retired (their destructors run before close()
+// returns, as they would have at the end of the call).
 void Link::close() {
     std::unique_lock lock(delegateMutex_);
     closed_ = true;
-    closing_.store(true);
+    callable_.store(nullptr);
     delegateVersion_.fetch_add(1);
-    const auto own = std::count(linksInDelegateCall.begin(), linksInDelegateCall.end(), this);
-    delegateCallsDone_.wait(lock, [&] { return delegateCalls_.load() == own; });
+    delegateCalls_.fetch_or(CALL_ENDS_HEARD);
+    const auto own = static_cast<std::uint64_t>(
+        std::count(linksInDelegateCall.begin(), linksInDelegateCall.end(), this));
+    delegateCallsDone_.wait(lock, [&] {
+        return (delegateCalls_.load() & ~CALL_ENDS_HEARD) == own &&
+               (own != 0 || (retired_.empty() && releasingRetired_ == 0));
+    });
 }
 
 bool Link::inDelegateCallOnThisThread() const {

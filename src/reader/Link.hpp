@@ -4,6 +4,7 @@
 #include <array>
 #include <atomic>
 #include <condition_variable>
+#include <cstdint>
 #include <functional>
 #include <memory>
 #include <mutex>
@@ -100,6 +101,12 @@ private:
     // entry began, so a run of calls behaves as one entry per call would, at the cost of one
     // load per call. Never under a lock. What the delegate throws is caught and logged
     // (GuardedDelegate).
+    //
+    // An entry is made for every delegate call, so it takes no lock: it counts itself in
+    // `delegateCalls_` and reads the delegate from `callable_` (two atomic read-modify-writes
+    // per entry in all). The host's side keeps the delegate alive instead: a delegate replaced
+    // while a call is under way is retired, not released, and the last call to end releases
+    // it (see setDelegate).
     class DelegateEntry {
     public:
         explicit DelegateEntry(Link& link) : link_(link) { enter(); }
@@ -117,7 +124,6 @@ private:
         void enter();
         void leave();
         Link& link_;
-        std::shared_ptr<ReaderInterfaceDelegate> host_;
         std::optional<GuardedDelegate> guarded_;
         unsigned long version_ = 0;
     };
@@ -201,7 +207,13 @@ private:
     bool mayStartReading() const;
     bool mayStartExport() const;
     void scanRecordComplete();
+    // The export records in the receive buffer, or in a notification that came while the
+    // buffer was empty (its tail is buffered).
     void exportRecordsComplete();
+    void exportRecordsComplete(std::span<const std::uint8_t> notification);
+    void endExportRecords();
+    // Reports the whole records at the start of `bytes`; returns the bytes they took.
+    std::size_t reportExportRecords(std::span<const std::uint8_t> bytes);
     ScanResult handleIncomingScan(std::span<const std::uint8_t> data) const;
 
     // Contacts.cpp
@@ -222,17 +234,31 @@ private:
 
     std::shared_ptr<platform::Platform> platform_;
 
+    // The delegate's state. Calls enter and leave without the mutex (DelegateEntry); the host's
+    // side (setDelegate, close) takes it.
     mutable std::mutex delegateMutex_;
     std::shared_ptr<ReaderInterfaceDelegate> delegate_;
+    // The object `delegate_` holds, for the calls to read, or nullptr once the host let go.
+    std::atomic<ReaderInterfaceDelegate*> callable_{nullptr};
+    // Delegates the host replaced while a call was under way, which that call may still be
+    // using; released once no call is, or while being released outside the mutex.
+    std::vector<std::shared_ptr<ReaderInterfaceDelegate>> retired_;
+    int releasingRetired_ = 0;
     // Delegate calls under way, on any thread (each thread also keeps its own, to let a host
-    // close the link from inside a call), and whether the host has let go. A call enters
-    // under the mutex but leaves without it: only a waiting close() needs to hear of it.
-    std::atomic<long> delegateCalls_{0};
-    std::atomic<bool> closing_{false};
+    // close the link from inside a call), and CALL_ENDS_HEARD: the end of a call must take
+    // the mutex, because close() waits or retired delegates wait for their release.
+    std::atomic<std::uint64_t> delegateCalls_{0};
+    static constexpr std::uint64_t CALL_ENDS_HEARD = std::uint64_t{1} << 63;
     // Changes whenever the delegate is set or the host lets go (DelegateEntry::current).
     std::atomic<unsigned long> delegateVersion_{0};
     std::condition_variable delegateCallsDone_;
     bool closed_ = false;
+    // The end of a call that found CALL_ENDS_HEARD: releases the retired delegates when no
+    // call is left, and wakes a waiting close().
+    void delegateCallEnded();
+    // With the mutex held through `lock`: releases the retired delegates, outside the mutex
+    // (a delegate's destructor may call back into the link).
+    void releaseRetiredDelegates(std::unique_lock<std::mutex>& lock);
     std::atomic<bool> isConnected_{false};
     std::atomic<bool> isReady_{false};
     std::atomic<bool> isScanning_{false};

@@ -111,27 +111,42 @@ void Link::scanRecordComplete() {
 // One or more export records (state receivingExport, 37 bytes or more). Every complete
 // record is reported at once, in order; only an incomplete tail waits for the next
 // notification, which the dispatch then judges by its first byte.
-// The records are decoded where they lie in the buffer, which gives up the reported ones
-// at the end. The records of one notification came together: they share one reading of the
-// clock (a system clock read costs about a quarter of a record's decoding) and one entry
-// into the delegate.
 void Link::exportRecordsComplete() {
+    const std::size_t done = reportExportRecords(readBuffer);
+    readBuffer.erase(readBuffer.begin(), readBuffer.begin() + static_cast<std::ptrdiff_t>(done));
+    endExportRecords();
+}
+
+void Link::exportRecordsComplete(std::span<const std::uint8_t> notification) {
+    const std::size_t done = reportExportRecords(notification);
+    readBuffer.assign(notification.begin() + static_cast<std::ptrdiff_t>(done), notification.end());
+    endExportRecords();
+}
+
+void Link::endExportRecords() {
+    // A tail that starts another kind of message is judged by its own first byte.
+    if (readBuffer.empty() || readBuffer.front() != code::exportRecord) state = State::idle;
+}
+
+// The records are decoded where they lie, and `bytes` stays put until the loop ends. The
+// records of one notification came together: they share one reading of the clock (a system
+// clock read costs about a quarter of a record's decoding) and one entry into the delegate.
+std::size_t Link::reportExportRecords(std::span<const std::uint8_t> bytes) {
     constexpr std::size_t textOffset = EXPORT_RECORD_SIZE - TEXT_SCAN_SIZE;
     const double now = platform_->now();
     DelegateEntry entry(*this);
     // The record reported last, while a record equal to it would be a doubled one: the one
     // kept from an earlier notification within the window, then each reported one where it
-    // lies in the buffer (which stays put until the loop ends). The last one is kept.
+    // lies. The last one is kept.
     const std::uint8_t* last = nullptr;
     if (lastExportRecord && now - lastExportRecordAt < DOUBLED_EXPORT_RECORD_WINDOW) {
         last = lastExportRecord->data();
     }
     bool reported = false;
     std::size_t done = 0;
-    while (readBuffer.size() - done >= EXPORT_RECORD_SIZE &&
-           (done == 0 || readBuffer[done] == code::exportRecord)) {
-        const std::span<const std::uint8_t, EXPORT_RECORD_SIZE> record(readBuffer.data() + done,
-                                                                       EXPORT_RECORD_SIZE);
+    while (bytes.size() - done >= EXPORT_RECORD_SIZE &&
+           (done == 0 || bytes[done] == code::exportRecord)) {
+        const auto record = bytes.subspan(done).first<EXPORT_RECORD_SIZE>();
         done += EXPORT_RECORD_SIZE;
         if (last && std::equal(record.begin(), record.end(), last)) {
             continue;  // the same notification twice
@@ -148,9 +163,7 @@ void Link::exportRecordsComplete() {
         std::copy_n(last, EXPORT_RECORD_SIZE, lastExportRecord->begin());
         lastExportRecordAt = now;
     }
-    readBuffer.erase(readBuffer.begin(), readBuffer.begin() + static_cast<std::ptrdiff_t>(done));
-    // A tail that starts another kind of message is judged by its own first byte.
-    if (readBuffer.empty() || readBuffer.front() != code::exportRecord) state = State::idle;
+    return done;
 }
 
 }  // namespace orvex::detail

@@ -164,6 +164,28 @@ TEST(LinkLifetime, TeardownOnAnotherThreadWaitsForTheDelegateCallUnderWay) {
     EXPECT_FALSE(host->teardownReturnedDuringTheCall);
 }
 
+// The host replaces its delegate on another thread and drops its own reference while one of
+// the delegate's calls still runs: the call keeps it alive, and it is released once the call
+// has ended, before the link lets the host go.
+TEST(LinkLifetime, DelegateReplacedDuringItsCallLivesUntilTheCallEnds) {
+    auto platform = std::make_shared<sim::SimPlatform>(sim::Clock::realTime);
+    auto host = std::make_shared<BlockingHost>();
+    const std::weak_ptr<BlockingHost> replaced = host;
+    CallHolder& call = *host;
+    auto link = ReaderInterface::create(platform);
+    link->setDelegate(host);
+    link->initializeBluetooth();
+    while (!call.inCall) std::this_thread::yield();
+
+    link->setDelegate(std::make_shared<RecordingDelegate>());
+    host.reset();
+    EXPECT_FALSE(replaced.expired());
+    call.letGo = true;
+    link.reset();
+    EXPECT_TRUE(replaced.expired());
+    platform->shutdown();
+}
+
 // A host that lets its link go from inside a delegate call, on the link's own thread.
 class HostDroppingItsLink : public RecordingDelegate {
 public:
