@@ -4,11 +4,13 @@
 #include <algorithm>
 #include <utility>
 
+#include "reader/AsymmetricFence.hpp"
 #include "reader/Logging.hpp"
 
 namespace orvex::detail {
 
-Link::Link(std::shared_ptr<platform::Platform> platform) : platform_(std::move(platform)) {}
+Link::Link(std::shared_ptr<platform::Platform> platform)
+    : platform_(std::move(platform)), processWideBarrier_(processWideBarrierAvailable()) {}
 
 // Teardown: no timer of this link fires again; a connected reader is let go, or else a
 // search still under way is stopped. Blocks still queued for this link find it gone.
@@ -32,23 +34,21 @@ std::shared_ptr<ReaderInterfaceDelegate> Link::delegate() const {
 void Link::setDelegate(std::shared_ptr<ReaderInterfaceDelegate> delegate) {
     std::unique_lock lock(delegateMutex_);
     auto previous = std::exchange(delegate_, std::move(delegate));
-    if (!closed_) callable_.store(delegate_.get());
+    if (!closed_) callable_.store(delegate_.get(), std::memory_order_release);
     delegateVersion_.fetch_add(1);
     if (!previous) return;
-    // A call that entered before the store above may have read the previous delegate. The
-    // count is read after the store (both sequentially consistent, as the entry's count and
-    // read are): a call not counted yet reads the new delegate. With calls under way, the
-    // last one to end releases it.
+    // A call counted before the store above may have read the previous delegate; one not
+    // counted yet reads the new one. With calls under way, the last one to end releases it.
     retired_.push_back(std::move(previous));
-    if ((delegateCalls_.fetch_or(CALL_ENDS_HEARD) & ~CALL_ENDS_HEARD) == 0) {
-        releaseRetiredDelegates(lock);
-    }
+    callEndsHeard_.store(true, std::memory_order_relaxed);
+    heavyFence(processWideBarrier_);
+    if (delegateCalls_.load(std::memory_order_acquire) == 0) releaseRetiredDelegates(lock);
 }
 
 void Link::releaseRetiredDelegates(std::unique_lock<std::mutex>& lock) {
     if (retired_.empty()) return;
     auto released = std::exchange(retired_, {});
-    if (!closed_) delegateCalls_.fetch_and(~CALL_ENDS_HEARD);
+    if (!closed_) callEndsHeard_.store(false, std::memory_order_relaxed);
     ++releasingRetired_;
     lock.unlock();
     released.clear();
@@ -57,9 +57,10 @@ void Link::releaseRetiredDelegates(std::unique_lock<std::mutex>& lock) {
     delegateCallsDone_.notify_all();
 }
 
+// On the link queue, which alone changes the count.
 void Link::delegateCallEnded() {
     std::unique_lock lock(delegateMutex_);
-    if ((delegateCalls_.load() & ~CALL_ENDS_HEARD) == 0) releaseRetiredDelegates(lock);
+    if (delegateCalls_.load(std::memory_order_relaxed) == 0) releaseRetiredDelegates(lock);
     delegateCallsDone_.notify_all();
 }
 
@@ -74,17 +75,20 @@ thread_local std::vector<const Link*> linksInDelegateCall;
 
 void Link::DelegateEntry::enter() {
     version_ = link_.delegateVersion_.load(std::memory_order_acquire);
-    link_.delegateCalls_.fetch_add(1);
+    auto& calls = link_.delegateCalls_;
+    calls.store(calls.load(std::memory_order_relaxed) + 1, std::memory_order_relaxed);
+    lightFence(link_.processWideBarrier_);  // counted before the delegate is read
     linksInDelegateCall.push_back(&link_);
-    if (auto* host = link_.callable_.load()) guarded_.emplace(*host);
+    if (auto* host = link_.callable_.load(std::memory_order_acquire)) guarded_.emplace(*host);
 }
 
 void Link::DelegateEntry::leave() {
     guarded_.reset();
     linksInDelegateCall.pop_back();
-    // Either close() or setDelegate() sees this call gone, or this sees CALL_ENDS_HEARD,
-    // which they set before reading the count.
-    if (link_.delegateCalls_.fetch_sub(1) & CALL_ENDS_HEARD) link_.delegateCallEnded();
+    auto& calls = link_.delegateCalls_;
+    calls.store(calls.load(std::memory_order_relaxed) - 1, std::memory_order_release);
+    lightFence(link_.processWideBarrier_);  // gone from the count before the flag is read
+    if (link_.callEndsHeard_.load(std::memory_order_relaxed)) link_.delegateCallEnded();
 }
 
 void Link::DelegateEntry::reenter() {
@@ -98,13 +102,14 @@ void Link::DelegateEntry::reenter() {
 void Link::close() {
     std::unique_lock lock(delegateMutex_);
     closed_ = true;
-    callable_.store(nullptr);
+    callable_.store(nullptr, std::memory_order_release);
     delegateVersion_.fetch_add(1);
-    delegateCalls_.fetch_or(CALL_ENDS_HEARD);
+    callEndsHeard_.store(true, std::memory_order_relaxed);
+    heavyFence(processWideBarrier_);
     const auto own = static_cast<std::uint64_t>(
         std::count(linksInDelegateCall.begin(), linksInDelegateCall.end(), this));
     delegateCallsDone_.wait(lock, [&] {
-        return (delegateCalls_.load() & ~CALL_ENDS_HEARD) == own &&
+        return delegateCalls_.load(std::memory_order_acquire) == own &&
                (own != 0 || (retired_.empty() && releasingRetired_ == 0));
     });
 }

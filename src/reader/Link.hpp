@@ -102,11 +102,13 @@ private:
     // load per call. Never under a lock. What the delegate throws is caught and logged
     // (GuardedDelegate).
     //
-    // An entry is made for every delegate call, so it takes no lock: it counts itself in
-    // `delegateCalls_` and reads the delegate from `callable_` (two atomic read-modify-writes
-    // per entry in all). The host's side keeps the delegate alive instead: a delegate replaced
-    // while a call is under way is retired, not released, and the last call to end releases
-    // it (see setDelegate).
+    // An entry is made for every delegate call, so it takes no lock and no locked instruction:
+    // the link queue alone counts its calls in `delegateCalls_` and reads the delegate from
+    // `callable_`, with a light fence between. The host's side (setDelegate, close) stores
+    // first, then passes the heavy fence and reads the count (AsymmetricFence.hpp): either it
+    // sees the call counted, or the call sees what it stored. It keeps the delegate alive
+    // meanwhile: a delegate replaced while a call is under way is retired, not released, and
+    // the last call to end releases it.
     class DelegateEntry {
     public:
         explicit DelegateEntry(Link& link) : link_(link) { enter(); }
@@ -244,16 +246,20 @@ private:
     // using; released once no call is, or while being released outside the mutex.
     std::vector<std::shared_ptr<ReaderInterfaceDelegate>> retired_;
     int releasingRetired_ = 0;
-    // Delegate calls under way, on any thread (each thread also keeps its own, to let a host
-    // close the link from inside a call), and CALL_ENDS_HEARD: the end of a call must take
-    // the mutex, because close() waits or retired delegates wait for their release.
+    // Delegate calls under way. Only the link queue enters calls, one block at a time (each
+    // thread also keeps its own, to let a host close the link from inside a call), so a load
+    // and a store count them; the host's side reads the count.
     std::atomic<std::uint64_t> delegateCalls_{0};
-    static constexpr std::uint64_t CALL_ENDS_HEARD = std::uint64_t{1} << 63;
+    // Set while the end of a call must take the mutex: close() waits, or retired delegates
+    // wait for their release.
+    std::atomic<bool> callEndsHeard_{false};
+    // processWideBarrierAvailable(), for the fences of both sides.
+    const bool processWideBarrier_;
     // Changes whenever the delegate is set or the host lets go (DelegateEntry::current).
     std::atomic<unsigned long> delegateVersion_{0};
     std::condition_variable delegateCallsDone_;
     bool closed_ = false;
-    // The end of a call that found CALL_ENDS_HEARD: releases the retired delegates when no
+    // The end of a call that found `callEndsHeard_`: releases the retired delegates when no
     // call is left, and wakes a waiting close().
     void delegateCallEnded();
     // With the mutex held through `lock`: releases the retired delegates, outside the mutex
