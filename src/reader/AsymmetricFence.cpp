@@ -11,19 +11,17 @@
 
 namespace orvex::detail {
 
-#ifdef __linux__
 namespace {
 
+#ifdef __linux__
 long membarrier(int command) {
     return syscall(__NR_membarrier, command, 0, 0);
 }
-
-}  // namespace
 #endif
 
-bool processWideBarrierAvailable() {
+// Whether the process-wide barrier is there; the process registers for it once.
+bool processWideBarrier() {
 #ifdef __linux__
-    // The process registers once; from then on the barrier cannot fail.
     static const bool available = [] {
         const long commands = membarrier(MEMBARRIER_CMD_QUERY);
         return commands > 0 && (commands & MEMBARRIER_CMD_PRIVATE_EXPEDITED) != 0 &&
@@ -35,16 +33,20 @@ bool processWideBarrierAvailable() {
 #endif
 }
 
-void heavyFence(bool processWide) {
+}  // namespace
+
+AsymmetricFence::AsymmetricFence() : processWide_(processWideBarrier()) {}
+
+void AsymmetricFence::heavy() {
 #ifdef __linux__
-    if (processWide) {
-        // The frequent side relies on this barrier alone: going on without it would be wrong.
+    if (processWide_) {
+        // Once registered the barrier cannot fail; the frequent side relies on it alone, so
+        // going on without it would be wrong.
         if (membarrier(MEMBARRIER_CMD_PRIVATE_EXPEDITED) != 0) std::terminate();
         return;
     }
 #endif
-    (void)processWide;
-    std::atomic_thread_fence(std::memory_order_seq_cst);
+    meeting_.fetch_add(0, std::memory_order_acq_rel);
 }
 
 }  // namespace orvex::detail

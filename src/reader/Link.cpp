@@ -4,13 +4,11 @@
 #include <algorithm>
 #include <utility>
 
-#include "reader/AsymmetricFence.hpp"
 #include "reader/Logging.hpp"
 
 namespace orvex::detail {
 
-Link::Link(std::shared_ptr<platform::Platform> platform)
-    : platform_(std::move(platform)), processWideBarrier_(processWideBarrierAvailable()) {}
+Link::Link(std::shared_ptr<platform::Platform> platform) : platform_(std::move(platform)) {}
 
 // Teardown: no timer of this link fires again; a connected reader is let go, or else a
 // search still under way is stopped. Blocks still queued for this link find it gone.
@@ -41,7 +39,7 @@ void Link::setDelegate(std::shared_ptr<ReaderInterfaceDelegate> delegate) {
     // counted yet reads the new one. With calls under way, the last one to end releases it.
     retired_.push_back(std::move(previous));
     callEndsHeard_.store(true, std::memory_order_relaxed);
-    heavyFence(processWideBarrier_);
+    delegateFence_.heavy();
     if (delegateCalls_.load(std::memory_order_acquire) == 0) releaseRetiredDelegates(lock);
 }
 
@@ -77,7 +75,7 @@ void Link::DelegateEntry::enter() {
     version_ = link_.delegateVersion_.load(std::memory_order_acquire);
     auto& calls = link_.delegateCalls_;
     calls.store(calls.load(std::memory_order_relaxed) + 1, std::memory_order_relaxed);
-    lightFence(link_.processWideBarrier_);  // counted before the delegate is read
+    link_.delegateFence_.light();  // counted before the delegate is read
     linksInDelegateCall.push_back(&link_);
     if (auto* host = link_.callable_.load(std::memory_order_acquire)) guarded_.emplace(*host);
 }
@@ -87,7 +85,7 @@ void Link::DelegateEntry::leave() {
     linksInDelegateCall.pop_back();
     auto& calls = link_.delegateCalls_;
     calls.store(calls.load(std::memory_order_relaxed) - 1, std::memory_order_release);
-    lightFence(link_.processWideBarrier_);  // gone from the count before the flag is read
+    link_.delegateFence_.light();  // gone from the count before the flag is read
     if (link_.callEndsHeard_.load(std::memory_order_relaxed)) link_.delegateCallEnded();
 }
 
@@ -105,7 +103,7 @@ void Link::close() {
     callable_.store(nullptr, std::memory_order_release);
     delegateVersion_.fetch_add(1);
     callEndsHeard_.store(true, std::memory_order_relaxed);
-    heavyFence(processWideBarrier_);
+    delegateFence_.heavy();
     const auto own = static_cast<std::uint64_t>(
         std::count(linksInDelegateCall.begin(), linksInDelegateCall.end(), this));
     delegateCallsDone_.wait(lock, [&] {

@@ -18,6 +18,7 @@
 #include "orvex/ReaderInterfaceDelegate.hpp"
 #include "orvex/ScanResult.hpp"
 #include "orvex/platform/Platform.hpp"
+#include "reader/AsymmetricFence.hpp"
 #include "reader/Commands.hpp"
 #include "reader/GuardedDelegate.hpp"
 #include "reader/State.hpp"
@@ -253,8 +254,8 @@ private:
     // Set while the end of a call must take the mutex: close() waits, or retired delegates
     // wait for their release.
     std::atomic<bool> callEndsHeard_{false};
-    // processWideBarrierAvailable(), for the fences of both sides.
-    const bool processWideBarrier_;
+    // Between the store and the load of each side: light for the calls, heavy for the host.
+    AsymmetricFence delegateFence_;
     // Changes whenever the delegate is set or the host lets go (DelegateEntry::current).
     std::atomic<unsigned long> delegateVersion_{0};
     std::condition_variable delegateCallsDone_;
