@@ -19,8 +19,8 @@ long membarrier(int command) {
 }
 #endif
 
-// Whether the process-wide barrier is there; the process registers for it once.
-bool processWideBarrier() {
+// Whether the kernel offers the process-wide barrier; the process registers for it once.
+bool processWideBarrierAvailable() {
 #ifdef __linux__
     static const bool available = [] {
         const long commands = membarrier(MEMBARRIER_CMD_QUERY);
@@ -35,7 +35,7 @@ bool processWideBarrier() {
 
 }  // namespace
 
-AsymmetricFence::AsymmetricFence() : processWide_(processWideBarrier()) {}
+AsymmetricFence::AsymmetricFence() : processWide_(processWideBarrierAvailable()) {}
 
 void AsymmetricFence::heavy() {
 #ifdef __linux__

@@ -14,6 +14,7 @@ namespace orvex::detail {
 // read-modify-write of one shared word, which orders them as full fences would.
 class AsymmetricFence {
 public:
+    // With the process-wide barrier where the kernel offers it.
     AsymmetricFence();
 
     // The frequent side's fence, between its store and its load.
