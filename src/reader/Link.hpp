@@ -208,13 +208,26 @@ private:
     void endInterruptedScan();
     // Whether a reading or an export may start now without cutting into another exchange.
     bool mayStartReading() const;
-    bool mayStartExport() const;
+    bool mayStartExport() const {
+        switch (state) {
+            case State::idle:
+            case State::pingSent:
+            case State::waitingForBattery:
+            case State::receivingExport:
+                return !scanPending;
+            default:
+                return false;
+        }
+    }
     void scanRecordComplete();
     // The export records in the receive buffer, or in a notification that came while the
     // buffer was empty (its tail is buffered).
     void exportRecordsComplete();
     void exportRecordsComplete(std::span<const std::uint8_t> notification);
-    void endExportRecords();
+    void endExportRecords() {
+        // A tail that starts another kind of message is judged by its own first byte.
+        if (readBuffer.empty() || readBuffer.front() != code::exportRecord) state = State::idle;
+    }
     // Reports the whole records at the start of `bytes`; returns the bytes they took.
     std::size_t reportExportRecords(std::span<const std::uint8_t> bytes);
     ScanResult handleIncomingScan(std::span<const std::uint8_t> data) const;

@@ -3,6 +3,7 @@
 // records, and the reader's export records (AA).
 
 #include <algorithm>
+#include <cstring>
 #include <span>
 
 #include "reader/Link.hpp"
@@ -63,18 +64,6 @@ bool Link::mayStartReading() const {
     }
 }
 
-bool Link::mayStartExport() const {
-    switch (state) {
-        case State::idle:
-        case State::pingSent:
-        case State::waitingForBattery:
-        case State::receivingExport:
-            return !scanPending;
-        default:
-            return false;
-    }
-}
-
 ScanResult Link::handleIncomingScan(std::span<const std::uint8_t> data) const {
     return decodeTextScan(data, platform_->now());
 }
@@ -119,13 +108,11 @@ void Link::exportRecordsComplete() {
 
 void Link::exportRecordsComplete(std::span<const std::uint8_t> notification) {
     const std::size_t done = reportExportRecords(notification);
-    readBuffer.assign(notification.begin() + static_cast<std::ptrdiff_t>(done), notification.end());
+    if (done < notification.size()) {
+        readBuffer.assign(notification.begin() + static_cast<std::ptrdiff_t>(done),
+                          notification.end());
+    }
     endExportRecords();
-}
-
-void Link::endExportRecords() {
-    // A tail that starts another kind of message is judged by its own first byte.
-    if (readBuffer.empty() || readBuffer.front() != code::exportRecord) state = State::idle;
 }
 
 // The records are decoded where they lie, and `bytes` stays put until the loop ends. The
@@ -160,7 +147,7 @@ std::size_t Link::reportExportRecords(std::span<const std::uint8_t> bytes) {
     }
     if (reported) {
         lastExportRecord.emplace();
-        std::copy_n(last, EXPORT_RECORD_SIZE, lastExportRecord->begin());
+        std::memcpy(lastExportRecord->data(), last, EXPORT_RECORD_SIZE);  // `last` lies in `bytes`
         lastExportRecordAt = now;
     }
     return done;
