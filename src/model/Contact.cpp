@@ -145,6 +145,11 @@ std::vector<std::uint8_t> Contact::encode(std::string_view phone_str, std::strin
 std::shared_ptr<Contact> Contact::decode(std::vector<std::uint8_t>& from) {
     if (from.size() < kRecordSize) return nullptr;
 
+    // Allocated before the checksum, whose table lookups form one long chain of dependent
+    // loads: the processor makes the allocations while it waits on the chain.
+    auto contact = std::make_shared<Contact>();
+    contact->name.resize(CONTACT_EMAIL_WIDTH);
+
     const std::uint8_t storedHigh = from[kCheckHigh];
     const std::uint8_t storedLow = from[kCheckLow];
     from[kCheckHigh] = 0;
@@ -158,8 +163,6 @@ std::shared_ptr<Contact> Contact::decode(std::vector<std::uint8_t>& from) {
 
     Limbs limbs = emailLimbs(from.data());
     limbs[0] &= static_cast<std::uint8_t>(~kPlusFlag);
-    auto contact = std::make_shared<Contact>();
-    contact->name.resize(CONTACT_EMAIL_WIDTH);
     char* name = contact->name.data();
     for (std::size_t chunk = 0; chunk < kLimbs; ++chunk) {
         std::uint32_t rest = takeChunk(limbs, chunk);
