@@ -39,10 +39,12 @@ struct Key {
 class TaskQueue {
 public:
     bool empty() const { return count_ == 0; }
-    void push(Task task) {
+    // A new empty task at the back, to be filled in place.
+    Task& pushEmpty() {
         if (count_ == slots_.size()) grow();
-        slots_[(head_ + count_) & (slots_.size() - 1)] = std::move(task);
+        Task& slot = slots_[(head_ + count_) & (slots_.size() - 1)];
         ++count_;
+        return slot;
     }
     Task pop() {
         Task task = std::move(slots_[head_]);
@@ -76,7 +78,9 @@ private:
 class LoopTimer;
 
 struct RunLoop::Core {
-    explicit Core(Clock c) : clock(c), start(std::chrono::steady_clock::now()) {}
+    explicit Core(Clock c) : clock(c), start(std::chrono::steady_clock::now()) {
+        timers.reserve(8);
+    }
 
     // A timer in the queue. Invalidating a timer leaves its entry behind (stale: the timer
     // no longer carries that key); stale entries are skipped when they come to the top,
@@ -247,7 +251,7 @@ bool RunLoop::Core::runOne() {
     if (block) {
         block();
     } else {
-        fire(firing);
+        fire(firing);  // nothing when the block was empty (its callable failed to be made)
     }
     return true;
 }
@@ -270,7 +274,7 @@ void RunLoop::Core::threadMain() {
         if (!posted.empty()) {
             Task block = posted.pop();
             lock.unlock();
-            block();
+            if (block) block();
             block.reset();
             lock.lock();
             continue;
@@ -302,19 +306,31 @@ RunLoop::~RunLoop() {
     stop();
 }
 
+// Posting fills the new slot and wakes the loop under the lock: once it is released, the
+// block may run (and even end the platform) before the call returns, so nothing of `this`
+// is touched after it.
+
+std::mutex& RunLoop::postMutex() {
+    return core_->m;
+}
+
+Task* RunLoop::queueSlot() {
+    if (core_->stopped) return nullptr;
+    Task& slot = core_->posted.pushEmpty();
+    if (clock_ == Clock::realTime) core_->wake.notify_one();
+    return &slot;
+}
+
 void RunLoop::post(std::function<void()> block) {
     if (!block) return;
-    postTask(Task(std::move(block)));
+    std::lock_guard lock(core_->m);
+    if (Task* slot = queueSlot()) slot->emplace(std::move(block));
 }
 
 void RunLoop::postTask(Task block) {
     if (!block) return;
-    // Woken under the lock: once it is released, the block may run (and even end the
-    // platform) before this call returns, so nothing of `this` is touched after it.
     std::lock_guard lock(core_->m);
-    if (core_->stopped) return;
-    core_->posted.push(std::move(block));
-    if (clock_ == Clock::realTime) core_->wake.notify_one();
+    if (Task* slot = queueSlot()) *slot = std::move(block);
 }
 
 std::shared_ptr<platform::Timer> RunLoop::schedule(double seconds, bool repeats,

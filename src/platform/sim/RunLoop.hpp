@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <mutex>
 #include <thread>
 
 #include "orvex/platform/Platform.hpp"
@@ -29,10 +30,11 @@ public:
     Clock clock() const { return clock_; }
 
     void post(std::function<void()> block) override;
-    // The simulator's own blocks: kept in the queue in place, with no std::function.
+    // The simulator's own blocks: made in place in the queue, with no std::function.
     template <class F>
     void post(F&& block) {
-        postTask(Task(std::forward<F>(block)));
+        std::lock_guard lock(postMutex());
+        if (Task* slot = queueSlot()) slot->emplace(std::forward<F>(block));
     }
     void postTask(Task block);
 
@@ -55,6 +57,11 @@ public:
     struct Core;
 
 private:
+    // For post(): the lock guarding the queue, and under it a new empty slot at the back of
+    // the queue (null once the loop has stopped), to be filled before the lock is released.
+    std::mutex& postMutex();
+    Task* queueSlot();
+
     Clock clock_;
     std::shared_ptr<Core> core_;
     std::thread thread_;

@@ -23,14 +23,15 @@ public:
     template <class F>
         requires(!std::is_same_v<std::decay_t<F>, Task> && std::is_invocable_v<std::decay_t<F>&>)
     Task(F&& f) {  // NOLINT(google-explicit-constructor): lambdas become tasks where posted
-        using Fn = std::decay_t<F>;
-        if constexpr (fitsInline<Fn>()) {
-            ::new (static_cast<void*>(storage_)) Fn(std::forward<F>(f));
-            ops_ = &inlineOps<Fn>;
-        } else {
-            ::new (static_cast<void*>(storage_)) Fn*(new Fn(std::forward<F>(f)));
-            ops_ = &heapOps<Fn>;
-        }
+        construct(std::forward<F>(f));
+    }
+
+    // Makes `f` the task's callable in place (whatever it held before is released first).
+    template <class F>
+        requires(!std::is_same_v<std::decay_t<F>, Task> && std::is_invocable_v<std::decay_t<F>&>)
+    void emplace(F&& f) {
+        reset();
+        construct(std::forward<F>(f));
     }
 
     Task(Task&& other) noexcept { take(other); }
@@ -90,6 +91,18 @@ private:
         },
         [](void* s) noexcept { delete *std::launder(static_cast<Fn**>(s)); },
     };
+
+    template <class F>
+    void construct(F&& f) {
+        using Fn = std::decay_t<F>;
+        if constexpr (fitsInline<Fn>()) {
+            ::new (static_cast<void*>(storage_)) Fn(std::forward<F>(f));
+            ops_ = &inlineOps<Fn>;
+        } else {
+            ::new (static_cast<void*>(storage_)) Fn*(new Fn(std::forward<F>(f)));
+            ops_ = &heapOps<Fn>;
+        }
+    }
 
     void take(Task& other) noexcept {
         if (other.ops_) {
