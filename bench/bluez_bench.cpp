@@ -10,10 +10,12 @@
 //     measured in the same run (the floor: no bus at all).
 // A plain program: it prints its figures and returns. Words given on the command line keep
 // only the upload ways whose name holds one of them (the simulator floor always runs) and
-// skip the notification figures, e.g. `bluez_bench "MTU 23 WriteValue"`.
+// skip the notification figures, e.g. `bluez_bench "MTU 23 WriteValue"`; `--rounds=N` sets
+// the number of rounds (3).
 
 #include <algorithm>
 #include <chrono>
+#include <cstdlib>
 #include <condition_variable>
 #include <cstdio>
 #include <filesystem>
@@ -309,7 +311,16 @@ struct Way {
 
 int main(int argc, char** argv) {
     std::setvbuf(stdout, nullptr, _IOLBF, 0);
-    const std::vector<std::string> only(argv + 1, argv + argc);
+    int rounds = 3;
+    std::vector<std::string> only;
+    for (int i = 1; i < argc; ++i) {
+        const std::string arg = argv[i];
+        if (arg.rfind("--rounds=", 0) == 0) {
+            rounds = std::max(1, std::atoi(arg.c_str() + 9));
+        } else {
+            only.push_back(arg);
+        }
+    }
     const auto wanted = [&](const std::string& name) {
         return only.empty() || std::any_of(only.begin(), only.end(), [&](const auto& word) {
                    return name.find(word) != std::string::npos;
@@ -319,9 +330,9 @@ int main(int argc, char** argv) {
         notificationLatency(true);
         notificationLatency(false);
     }
-    std::printf("64 KiB micro-app upload, answer delay %.0f ms; three rounds, each way once "
+    std::printf("64 KiB micro-app upload, answer delay %.0f ms; %d rounds, each way once "
                 "per round:\n",
-                kAnswerDelay * 1000);
+                kAnswerDelay * 1000, rounds);
     std::vector<Way> ways;
     ways.push_back({"simulator (floor)", simulatorUpload, {}});
     struct Path {
@@ -343,7 +354,7 @@ int main(int argc, char** argv) {
                             {}});
         }
     }
-    for (int round = 1; round <= 3; ++round) {
+    for (int round = 1; round <= rounds; ++round) {
         for (auto& way : ways) {
             const Upload u = way.run();
             if (u.wall <= 0) {
@@ -356,8 +367,9 @@ int main(int argc, char** argv) {
         }
     }
     const Upload floor = ways.front().best;
-    std::printf("best of three; ratio to the round-trip bound (slices x answer delay) and to "
-                "the simulator's best in this run:\n");
+    std::printf("best of %d; ratio to the round-trip bound (slices x answer delay) and to "
+                "the simulator's best in this run:\n",
+                rounds);
     for (const auto& way : ways) {
         if (way.best.wall <= 0) {
             std::printf("  %-48s did not complete\n", way.name.c_str());

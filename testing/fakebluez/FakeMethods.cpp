@@ -195,7 +195,7 @@ void FakeBluez::Impl::registerCharacteristic(sdbus::IObject& object, const std::
             queue->post([this, r, path, value = std::move(value), type = std::move(type)] {
                 if (!connection) return;  // the service went down meanwhile
                 write(path, value, type, std::move(*r));
-                loop->wake();
+                loop->wakeIfNeeded();
             });
         });
     // AcquireWrite and AcquireNotify: the socket of the reader's own characteristic, when the

@@ -257,7 +257,7 @@ void FakeBluez::Impl::emit(sdbus::IObject& object, const std::string& interface,
         busLost.store(true);  // nobody is left to hear it
         return;
     }
-    loop->wake();
+    loop->wakeIfNeeded();
 }
 
 void FakeBluez::Impl::removeObject(const std::string& path) {

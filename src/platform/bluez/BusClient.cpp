@@ -157,7 +157,7 @@ void BusClient::call(const std::string& path, const std::string& interface,
                 }
             },
             usec);
-        loop_.wake();
+        loop_.wakeIfNeeded();
     } catch (const sdbus::Error& e) {
         CallError err{e.getName(), e.getMessage()};
         try {

@@ -41,6 +41,18 @@ void BusLoop::wake() {
     } while (r < 0 && errno == EINTR);
 }
 
+void BusLoop::wakeIfNeeded() {
+    if (isCurrent()) return;  // the loop works out its next sleep after this dispatch
+    try {
+        const auto data = connection_.getEventLoopPollData();
+        const auto until = sleepsUntil_.load();
+        if (until > 1 && !(data.events & POLLOUT) && data.timeout_usec >= until) return;
+    } catch (...) {
+        // The connection broke: the loop finds out by itself, a wake does no harm.
+    }
+    wake();
+}
+
 void BusLoop::run() {
     try {
         while (!stopping_) {
@@ -51,7 +63,11 @@ void BusLoop::run() {
                 }
             }
             if (stopping_) break;
+            // Marked first: a sender that finds the mark wakes the loop, one that finds the
+            // time stored below compares its own against the time the loop really sleeps until.
+            sleepsUntil_.store(0);
             auto data = connection_.getEventLoopPollData();
+            sleepsUntil_.store(data.timeout_usec == 0 ? 1 : data.timeout_usec);
             pollfd fds[2] = {{data.fd, static_cast<short>(data.events), 0}, {wakeFd_, POLLIN, 0}};
             int r = ::poll(fds, 2, data.getPollTimeout());
             if (r < 0 && errno != EINTR) break;

@@ -2,6 +2,7 @@
 #pragma once
 
 #include <atomic>
+#include <cstdint>
 #include <functional>
 #include <memory>
 #include <mutex>
@@ -31,6 +32,13 @@ public:
     void start(std::function<void()> onClosed);
     void stop();
     void wake();
+    // After sending from another thread: wakes the loop only when what it sleeps on no
+    // longer covers the connection, that is when output is left queued, read messages wait
+    // to be dispatched, or a call's timeout falls before the time the loop sleeps until.
+    // A call sent while other calls of earlier timeouts are pending, or a reply or signal
+    // that was written whole, spare the loop thread a wake-up (and, on a busy machine, the
+    // CPU time the peer needs at that very moment).
+    void wakeIfNeeded();
     // While the returned lock is held the loop dispatches nothing (it finishes what it is
     // dispatching first): for changes to registered objects that callers on the bus must see
     // whole, such as an object registered anew. Not on the loop thread; wake() after.
@@ -46,6 +54,9 @@ private:
     std::mutex dispatchMutex_;
     std::atomic<bool> stopping_{false};
     std::atomic<bool> closed_{false};
+    // The absolute CLOCK_MONOTONIC time (us) the loop sleeps until, UINT64_MAX for no
+    // timeout; 0 while it works out its next sleep (a sender must wake it then).
+    std::atomic<std::uint64_t> sleepsUntil_{0};
     std::function<void()> onClosed_;
     std::thread thread_;
 };
