@@ -240,6 +240,7 @@ std::vector<std::uint8_t> uploadImage() {
 struct Upload {
     double wall = 0;  // seconds from the reader's request to its last answer; 0: failed
     long slices = 0;
+    std::size_t writeValues = 0;  // WriteValue calls the fake received over the whole session
     double bound() const { return static_cast<double>(slices) * kAnswerDelay; }
 };
 
@@ -292,8 +293,9 @@ Upload bluezUpload(std::uint16_t mtu, bool sockets, sim::SimService service) {
     BluezOptions options;
     options.busAddress = bus.address();
     options.microAppImagePath = imagePath.string();
-    const auto result = uploadOn(makeBluezPlatform(options));
+    auto result = uploadOn(makeBluezPlatform(options));
     std::filesystem::remove(imagePath);
+    result.writeValues = fake.writes().size() + fake.refusedWrites();
     return result;
 }
 
@@ -361,8 +363,13 @@ int main(int argc, char** argv) {
                 std::printf("  round %d, %s: did not complete\n", round, way.name.c_str());
                 continue;
             }
-            std::printf("  round %d, %s: %ld slices in %.3f s\n", round, way.name.c_str(),
+            std::printf("  round %d, %s: %ld slices in %.3f s", round, way.name.c_str(),
                         u.slices, u.wall);
+            if (u.writeValues > 0) {
+                std::printf(", %.2f WriteValue calls per slice",
+                            static_cast<double>(u.writeValues) / static_cast<double>(u.slices));
+            }
+            std::printf("\n");
             way.keep(u);
         }
     }

@@ -197,6 +197,10 @@ void FakeBluez::setWriteReplyDelay(std::chrono::milliseconds delay) {
     impl_->sync([delay](Impl& s) { s.writeReplyDelay = delay; });
 }
 
+void FakeBluez::failWriteValue(std::size_t nth) {
+    impl_->sync([nth](Impl& s) { s.writesUntilFailure = nth; });
+}
+
 void FakeBluez::notify(std::vector<std::uint8_t> value) {
     impl_->sync([value = std::move(value)](Impl& s) { s.notifyValue(s.notifyUuid, value); });
 }

@@ -100,6 +100,10 @@ public:
     // How long a WriteValue of type request waits for the reader's response. Meanwhile
     // every other WriteValue is turned down with InProgress, as BlueZ does.
     void setWriteReplyDelay(std::chrono::milliseconds delay);
+    // The `nth` WriteValue from now (1 for the next one) to the reader's write
+    // characteristic fails with org.bluez.Error.Failed, as a peripheral's error response
+    // does; its bytes do not reach the reader.
+    void failWriteValue(std::size_t nth);
     // One notification of the reader's notify characteristic, as if the reader sent it
     // (dropped unless connected with notifications on).
     void notify(std::vector<std::uint8_t> value);

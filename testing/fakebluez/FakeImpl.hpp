@@ -64,6 +64,7 @@ struct FakeBluez::Impl {
     unsigned epoch = 0;
     FakeConnect connectMode = FakeConnect::accept;
     std::chrono::milliseconds writeReplyDelay{0};
+    std::size_t writesUntilFailure = 0;  // counts WriteValue calls down to a failure; 0: none
     // Replies held back by writeReplyDelay; dropped with the connection they belong to.
     std::vector<std::shared_ptr<sdbus::Result<>>> heldReplies;
     std::shared_ptr<sim::SimReader> reader;

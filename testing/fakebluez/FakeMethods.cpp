@@ -445,6 +445,10 @@ void FakeBluez::Impl::write(const std::string& path, Bytes bytes, std::string ty
         result.returnError(bluezError("InProgress", "In Progress"));
         return;
     }
+    if (path == writePath && writesUntilFailure > 0 && --writesUntilFailure == 0) {
+        result.returnError(bluezError("Failed", "Operation failed with ATT error: 0x0e"));
+        return;
+    }
     {
         std::lock_guard lock(recordMutex);
         writes.push_back(FakeWrite{bytes, type});

@@ -426,6 +426,61 @@ TEST(Writes, SlowAnswersNeitherReorderNorBlockTheLinkQueueAndWhatWaitsIsMerged) 
     EXPECT_EQ(world.fake->refusedWrites(), 0u);
 }
 
+struct FailureCase {
+    const char* name;
+    sim::SimService layout;
+    platform::WriteType type;
+    // Pieces of the stream that may go out after the failed one: commands sent before its
+    // answer came back cannot be called back (at most one window of them).
+    std::size_t sentAfterFailure;
+};
+
+void PrintTo(const FailureCase& c, std::ostream* os) { *os << c.name; }
+
+class StreamFailure : public ::testing::TestWithParam<FailureCase> {};
+
+// A failed piece ends its stream: the rest would only garble what the reader gets, so no
+// more of it is sent once the failure is known. The next write starts a stream of its own.
+TEST_P(StreamFailure, EndsTheStreamAndTheNextWriteStillGoesOut) {
+    FakeWorld world(withoutSockets(GetParam().layout));
+    Backend backend(world.options());
+    ASSERT_TRUE(backend.recorder->log.waitFor("state 5"));
+    auto reader = backend.connectReader(kServices, kCharacteristics);
+    auto chars = backend.recorder->characteristics();
+    ASSERT_FALSE(chars.empty());
+    const auto write = chars.back();
+    world.fake->failWriteValue(2);
+    // Twenty pieces at MTU 23, each filled with its own number.
+    Bytes stream;
+    for (std::uint8_t piece = 1; piece <= 20; ++piece) stream.insert(stream.end(), 20, piece);
+    reader->writeValue(stream, write, GetParam().type);
+    // Once the stream is under way, a write of its own (not merged into it).
+    ASSERT_TRUE(eventually([&] { return !world.fake->writes().empty(); }));
+    const Bytes next{0xAA, 0xBB, 0xCC};
+    reader->writeValue(next, write, GetParam().type);
+    ASSERT_TRUE(eventually([&] {
+        const auto writes = world.fake->writes();
+        return !writes.empty() && writes.back().bytes == next;
+    }));
+    const auto writes = world.fake->writes();
+    ASSERT_GE(writes.size(), 2u);
+    EXPECT_EQ(writes.front().bytes, Bytes(20, 1));
+    // Whatever came between went in order, right after the failed second piece.
+    const std::size_t between = writes.size() - 2;
+    EXPECT_LE(between, GetParam().sentAfterFailure);
+    for (std::size_t i = 0; i < between; ++i) {
+        EXPECT_EQ(writes[1 + i].bytes, Bytes(20, static_cast<std::uint8_t>(3 + i))) << i;
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    WriteTypes, StreamFailure,
+    ::testing::Values(FailureCase{"Requests", sim::SimService::uart,
+                                  platform::WriteType::withResponse, 0},
+                      FailureCase{"Commands", sim::SimService::serial16,
+                                  platform::WriteType::withoutResponse, 8}),
+    [](const auto& info) { return std::string(info.param.name); });
+
 struct PathCase {
     const char* name;
     bool sockets;

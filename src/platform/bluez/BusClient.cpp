@@ -132,18 +132,29 @@ void BusClient::call(const std::string& path, const std::string& interface,
                      const std::string& method,
                      const std::function<void(sdbus::MethodCall&)>& arguments,
                      std::chrono::milliseconds timeout, ReplyHandler done) {
+    sdbus::IProxy* proxy = nullptr;
+    try {
+        if (!loop_.isClosed()) proxy = &proxyFor(path);
+    } catch (const sdbus::Error&) {
+    }
+    call(proxy, interface, method, arguments, timeout, std::move(done));
+}
+
+void BusClient::call(sdbus::IProxy* proxy, const std::string& interface,
+                     const std::string& method,
+                     const std::function<void(sdbus::MethodCall&)>& arguments,
+                     std::chrono::milliseconds timeout, ReplyHandler done) {
     auto handler = std::make_shared<ReplyHandler>(std::move(done));
     try {
-        if (loop_.isClosed()) {
+        if (loop_.isClosed() || !proxy) {
             throw sdbus::Error("org.freedesktop.DBus.Error.Disconnected",
                                "the bus connection is closed");
         }
-        auto& proxy = proxyFor(path);
-        auto msg = proxy.createMethodCall(interface, method);
+        auto msg = proxy->createMethodCall(interface, method);
         if (arguments) arguments(msg);
         const auto usec = static_cast<std::uint64_t>(
             std::chrono::duration_cast<std::chrono::microseconds>(timeout).count());
-        (void)proxy.callMethod(
+        (void)proxy->callMethod(
             msg,
             [handler](sdbus::MethodReply& reply, const sdbus::Error* error) {
                 try {

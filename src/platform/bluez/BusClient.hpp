@@ -64,13 +64,21 @@ public:
               const std::function<void(sdbus::MethodCall&)>& arguments,
               std::chrono::milliseconds timeout, ReplyHandler done);
 
+    // The same through a proxy from proxyFor(). Reply handlers that send again call this
+    // one: they run under sd-bus's lock, and proxyFor() takes a lock that is held while a
+    // proxy is made (which takes sd-bus's).
+    void call(sdbus::IProxy* proxy, const std::string& interface, const std::string& method,
+              const std::function<void(sdbus::MethodCall&)>& arguments,
+              std::chrono::milliseconds timeout, ReplyHandler done);
+    // The proxy of an object of org.bluez, kept until the client goes. Throws sdbus::Error.
+    sdbus::IProxy& proxyFor(const std::string& path);
+
     bool isClosed() const { return loop_.isClosed(); }
 
 private:
     BusClient(std::unique_ptr<sdbus::IConnection> connection, EventSink sink);
     void subscribe();
     void emit(BusEvent event) noexcept;
-    sdbus::IProxy& proxyFor(const std::string& path);
 
     std::unique_ptr<sdbus::IConnection> connection_;
     EventSink sink_;

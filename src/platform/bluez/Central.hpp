@@ -86,8 +86,8 @@ public:
     // Writes to one characteristic. What waits behind a stream in flight is merged into the
     // next stream (the reader's serial service is a byte stream); a stream is cut into
     // ATT-sized pieces. Over an acquired write socket pieces go out at once; over WriteValue
-    // commands go out a window at a time and requests one at a time (BlueZ refuses a second
-    // request in flight with InProgress).
+    // a stream is handed to a WriteValueStream, which sends commands a window at a time and
+    // requests one at a time (BlueZ refuses a second request in flight with InProgress).
     struct Pending {
         Bytes bytes;
         bool withResponse;
@@ -95,10 +95,12 @@ public:
     enum class WriteSocket { untried, acquiring, open, refused };
     struct WriteQueue {
         std::deque<Pending> pending;
-        std::deque<Bytes> pieces;  // the rest of the stream being sent
+        std::deque<Bytes> pieces;  // the rest of the stream being sent (socket)
         bool withResponse = false;
-        unsigned inFlight = 0;
-        unsigned stream = 0;  // tells a failed stream's late replies
+        bool valueStreamOut = false;  // a WriteValueStream is under way
+        unsigned stream = 0;          // tells the stream that ended
+        // Expires with this queue (the connection ended): a stream under way stops sending.
+        std::shared_ptr<const void> alive = std::make_shared<char>(0);
         WriteSocket socket = WriteSocket::untried;
         OwnedFd fd;
         std::size_t socketPayload = 0;
@@ -204,6 +206,8 @@ private:
     void acquireWrite(const std::shared_ptr<Device>& device, const std::string& path);
     bool sendOverSocket(const std::shared_ptr<Device>& device, const std::string& path);
     void sendWriteValues(const std::shared_ptr<Device>& device, const std::string& path);
+    void writeValuesEnded(const std::shared_ptr<Device>& device, const std::string& path,
+                          unsigned attempt, unsigned stream, const std::optional<CallError>& error);
     bool hasFlag(const std::string& characteristicPath, const std::string& flag) const;
     // Acquire* on the bus thread: the socket and MTU of the reply are handed to `done` on
     // the link queue (no socket on error).

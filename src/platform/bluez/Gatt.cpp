@@ -1,7 +1,10 @@
 // SPDX-License-Identifier: Apache-2.0
 #include <algorithm>
+#include <iterator>
 
 #include "platform/bluez/Central.hpp"
+#include "platform/bluez/WriteValueStream.hpp"
+#include "reader/Logging.hpp"
 
 namespace orvex::detail::bluez {
 
@@ -454,37 +457,52 @@ bool Central::sendOverSocket(const std::shared_ptr<Device>& device, const std::s
 void Central::sendWriteValues(const std::shared_ptr<Device>& device, const std::string& path) {
     constexpr unsigned COMMAND_WINDOW = 8;
     auto& queue = device->writes[path];
+    // What comes while a stream is under way is merged into the next one.
+    if (queue.valueStreamOut) return;
+    if (!bus_) {
+        queue.pieces.clear();
+        queue.pending.clear();
+        return;
+    }
     if (queue.pieces.empty()) {
-        // What came while a stream was in flight is merged into the next one.
-        if (queue.inFlight > 0 || queue.pending.empty()) return;
+        if (queue.pending.empty()) return;
         cutNextStream(queue, payloadLimit(path), false);
     }
-    const unsigned window = queue.withResponse ? 1 : COMMAND_WINDOW;
-    const unsigned attempt = device->attempt;
-    while (!queue.pieces.empty() && queue.inFlight < window) {
-        auto piece = std::move(queue.pieces.front());
-        queue.pieces.pop_front();
-        ++queue.inFlight;
-        const unsigned stream = queue.stream;
-        call(
-            path, GATT_CHARACTERISTIC, "WriteValue",
-            [piece = std::move(piece), withResponse = queue.withResponse](sdbus::MethodCall& m) {
-                DbusProps options;
-                options.emplace("type",
-                                sdbus::Variant(std::string(withResponse ? "request" : "command")));
-                m << piece << options;
-            },
-            options_.writeTimeout,
-            [device, path, attempt, stream](Central& c, const CallError* error) {
-                if (attempt != device->attempt) return;
-                auto q = device->writes.find(path);
-                if (q == device->writes.end()) return;
-                if (q->second.inFlight > 0) --q->second.inFlight;
-                // The rest of a stream that lost a piece would only garble it.
-                if (error && stream == q->second.stream) q->second.pieces.clear();
-                c.pumpWrites(device, path);
-            });
+    std::vector<Bytes> pieces(std::make_move_iterator(queue.pieces.begin()),
+                              std::make_move_iterator(queue.pieces.end()));
+    queue.pieces.clear();
+    queue.valueStreamOut = true;
+    auto* loop = queue_.get();
+    sdbus::IProxy* proxy = nullptr;
+    try {
+        if (!bus_->isClosed()) proxy = &bus_->client().proxyFor(path);
+    } catch (const sdbus::Error&) {
     }
+    auto stream = std::make_shared<WriteValueStream>(
+        bus_->client(), proxy, std::move(pieces), queue.withResponse,
+        queue.withResponse ? 1 : COMMAND_WINDOW, options_.writeTimeout, queue.alive,
+        [loop, weak = weak_from_this(), device, path, attempt = device->attempt,
+         number = queue.stream](const std::optional<CallError>& error) {
+            loop->post([weak, device, path, attempt, number, error] {
+                if (auto self = weak.lock())
+                    self->writeValuesEnded(device, path, attempt, number, error);
+            });
+        });
+    stream->start();
+}
+
+void Central::writeValuesEnded(const std::shared_ptr<Device>& device, const std::string& path,
+                               unsigned attempt, unsigned stream,
+                               const std::optional<CallError>& error) {
+    if (error) {
+        log(LogLevel::error, "BlueZ {}.WriteValue on {} failed: {}: {}", GATT_CHARACTERISTIC,
+            path, error->name, error->message);
+    }
+    if (attempt != device->attempt) return;
+    auto q = device->writes.find(path);
+    if (q == device->writes.end() || q->second.stream != stream) return;
+    q->second.valueStreamOut = false;
+    pumpWrites(device, path);
 }
 
 }  // namespace orvex::detail::bluez
