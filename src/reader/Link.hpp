@@ -257,7 +257,8 @@ private:
     // The object `delegate_` holds, for the calls to read, or nullptr once the host let go.
     std::atomic<ReaderInterfaceDelegate*> callable_{nullptr};
     // Delegates the host replaced while a call was under way, which that call may still be
-    // using; released once no call is, or while being released outside the mutex.
+    // using: released once no call is. `releasingRetired_` counts the releases that run
+    // outside the mutex, which close() waits for too.
     std::vector<std::shared_ptr<ReaderInterfaceDelegate>> retired_;
     int releasingRetired_ = 0;
     // Delegate calls under way. Only the link queue enters calls, one block at a time (each
