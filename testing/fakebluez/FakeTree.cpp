@@ -46,7 +46,7 @@ std::string FakeBluez::Impl::devicePath(const FakeDeviceConfig& device) const {
 
 void FakeBluez::Impl::startBus() {
     connection = sdbus::createSessionBusConnectionWithAddress(address);
-    loop = std::make_unique<BusLoop>(*connection);
+    loop = std::make_unique<BusLoop>(*connection, "fake-bluez-bus");
     auto root = sdbus::createObject(*connection, "/");
     root->addObjectManager();  // sd-bus answers GetManagedObjects from the registered objects
     objects["/"] = std::move(root);

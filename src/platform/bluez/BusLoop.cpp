@@ -2,6 +2,7 @@
 #include "platform/bluez/BusLoop.hpp"
 
 #include <poll.h>
+#include <pthread.h>
 #include <sys/eventfd.h>
 #include <unistd.h>
 
@@ -11,7 +12,8 @@
 
 namespace orvex::detail {
 
-BusLoop::BusLoop(sdbus::IConnection& connection) : connection_(connection) {
+BusLoop::BusLoop(sdbus::IConnection& connection, std::string name)
+    : connection_(connection), name_(std::move(name)) {
     wakeFd_ = ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
 }
 
@@ -54,6 +56,7 @@ void BusLoop::wakeIfNeeded() {
 }
 
 void BusLoop::run() {
+    ::pthread_setname_np(::pthread_self(), name_.substr(0, 15).c_str());
     try {
         while (!stopping_) {
             {

@@ -6,6 +6,7 @@
 #include <functional>
 #include <memory>
 #include <mutex>
+#include <string>
 #include <thread>
 
 #include <sdbus-c++/IConnection.h>
@@ -23,7 +24,8 @@ namespace orvex::detail {
 // traffic.
 class BusLoop {
 public:
-    explicit BusLoop(sdbus::IConnection& connection);
+    // `name` names the loop's thread (for profilers and debuggers; 15 characters are kept).
+    explicit BusLoop(sdbus::IConnection& connection, std::string name = "orvex-bus");
     ~BusLoop();  // stops the loop (bounded: the loop never blocks on anything but poll)
     BusLoop(const BusLoop&) = delete;
     BusLoop& operator=(const BusLoop&) = delete;
@@ -50,6 +52,7 @@ private:
     void run();
 
     sdbus::IConnection& connection_;
+    std::string name_;
     int wakeFd_ = -1;
     std::mutex dispatchMutex_;
     std::atomic<bool> stopping_{false};

@@ -2,6 +2,7 @@
 #include "platform/bluez/Sockets.hpp"
 
 #include <poll.h>
+#include <pthread.h>
 #include <sys/eventfd.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -94,6 +95,7 @@ void SocketPoller::remove(unsigned id) {
 }
 
 void SocketPoller::run() {
+    ::pthread_setname_np(::pthread_self(), "orvex-sockets");
     std::vector<pollfd> fds;
     std::vector<unsigned> ids;
     std::vector<std::uint8_t> buffer(1024);

@@ -3,6 +3,8 @@
 
 #include "reader/Logging.hpp"
 
+#include <pthread.h>
+
 #include <atomic>
 #include <condition_variable>
 #include <cstdio>
@@ -63,6 +65,8 @@ struct TaskLoop::State {
 
     void run() {
         worker = std::this_thread::get_id();
+        // Named for profilers, top and debuggers (the kernel keeps 15 characters).
+        ::pthread_setname_np(::pthread_self(), name.substr(0, 15).c_str());
         std::unique_lock lock(mutex);
         while (!stopping) {
             // Drop invalidated timers so they wake nobody.
