@@ -240,7 +240,9 @@ std::vector<std::uint8_t> uploadImage() {
 struct Upload {
     double wall = 0;  // seconds from the reader's request to its last answer; 0: failed
     long slices = 0;
-    std::size_t writeValues = 0;  // WriteValue calls the fake received over the whole session
+    // Writes the fake received over the whole session: WriteValue calls (also those it
+    // turned down) or socket packets, each at most one ATT payload.
+    std::size_t writes = 0;
     double bound() const { return static_cast<double>(slices) * kAnswerDelay; }
 };
 
@@ -295,7 +297,7 @@ Upload bluezUpload(std::uint16_t mtu, bool sockets, sim::SimService service) {
     options.microAppImagePath = imagePath.string();
     auto result = uploadOn(makeBluezPlatform(options));
     std::filesystem::remove(imagePath);
-    result.writeValues = fake.writes().size() + fake.refusedWrites();
+    result.writes = fake.writes().size() + fake.refusedWrites();
     return result;
 }
 
@@ -365,9 +367,9 @@ int main(int argc, char** argv) {
             }
             std::printf("  round %d, %s: %ld slices in %.3f s", round, way.name.c_str(),
                         u.slices, u.wall);
-            if (u.writeValues > 0) {
-                std::printf(", %.2f WriteValue calls per slice",
-                            static_cast<double>(u.writeValues) / static_cast<double>(u.slices));
+            if (u.writes > 0) {
+                std::printf(", %.2f writes per slice",
+                            static_cast<double>(u.writes) / static_cast<double>(u.slices));
             }
             std::printf("\n");
             way.keep(u);
