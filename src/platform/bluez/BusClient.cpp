@@ -132,12 +132,15 @@ void BusClient::call(const std::string& path, const std::string& interface,
                      const std::string& method,
                      const std::function<void(sdbus::MethodCall&)>& arguments,
                      std::chrono::milliseconds timeout, ReplyHandler done) {
-    sdbus::IProxy* proxy = nullptr;
+    call(proxyIfOpen(path), interface, method, arguments, timeout, std::move(done));
+}
+
+sdbus::IProxy* BusClient::proxyIfOpen(const std::string& path) noexcept {
     try {
-        if (!loop_.isClosed()) proxy = &proxyFor(path);
+        if (!loop_.isClosed()) return &proxyFor(path);
     } catch (const sdbus::Error&) {
     }
-    call(proxy, interface, method, arguments, timeout, std::move(done));
+    return nullptr;
 }
 
 void BusClient::call(sdbus::IProxy* proxy, const std::string& interface,

@@ -72,6 +72,9 @@ public:
               std::chrono::milliseconds timeout, ReplyHandler done);
     // The proxy of an object of org.bluez, kept until the client goes. Throws sdbus::Error.
     sdbus::IProxy& proxyFor(const std::string& path);
+    // proxyFor(), or nullptr when the bus is closed or the proxy cannot be made (a call
+    // through nullptr then fails as on a closed bus).
+    sdbus::IProxy* proxyIfOpen(const std::string& path) noexcept;
 
     bool isClosed() const { return loop_.isClosed(); }
 

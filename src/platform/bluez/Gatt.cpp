@@ -473,13 +473,8 @@ void Central::sendWriteValues(const std::shared_ptr<Device>& device, const std::
     queue.pieces.clear();
     queue.valueStreamOut = true;
     auto* loop = queue_.get();
-    sdbus::IProxy* proxy = nullptr;
-    try {
-        if (!bus_->isClosed()) proxy = &bus_->client().proxyFor(path);
-    } catch (const sdbus::Error&) {
-    }
     auto stream = std::make_shared<WriteValueStream>(
-        bus_->client(), proxy, std::move(pieces), queue.withResponse,
+        bus_->client(), bus_->client().proxyIfOpen(path), std::move(pieces), queue.withResponse,
         queue.withResponse ? 1 : COMMAND_WINDOW, options_.writeTimeout, queue.alive,
         [loop, weak = weak_from_this(), device, path, attempt = device->attempt,
          number = queue.stream](const std::optional<CallError>& error) {

@@ -32,7 +32,7 @@ class WriteValueStream : public std::enable_shared_from_this<WriteValueStream> {
 public:
     using Ended = std::function<void(const std::optional<CallError>& error)>;
 
-    // `proxy` is the characteristic's, from client.proxyFor() (nullptr: the bus is gone).
+    // `proxy` is the characteristic's, from client.proxyIfOpen() (nullptr: the bus is gone).
     WriteValueStream(BusClient& client, sdbus::IProxy* proxy, std::vector<Bytes> pieces,
                      bool withResponse, unsigned window, std::chrono::milliseconds timeout,
                      std::weak_ptr<const void> alive, Ended ended);
