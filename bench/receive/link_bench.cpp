@@ -116,67 +116,6 @@ void Link_PackedScanContact(benchmark::State& state) {
 }
 BENCHMARK(Link_PackedScanContact);
 
-// Export records in notifications of `size` bytes; every iteration is one notification.
-void exportRecords(benchmark::State& state, std::size_t size) {
-    BenchLink bench;
-    // A whole number of records in a whole number of notifications, so that the stream
-    // can go round; and more than one record, or the link would take each notification
-    // after the first for the same one doubled.
-    const std::size_t records = size % detail::EXPORT_RECORD_SIZE == 0
-                                    ? 64 * (size / detail::EXPORT_RECORD_SIZE)
-                                    : size;
-    const auto notifications = exportStream(static_cast<int>(records), size);
-    std::size_t next = 0;
-    const long before = bench.delegate().reports;
-    const AllocationSpan span;
-    for (auto _ : state) {
-        bench.notify(notifications[next]);
-        next = next + 1 == notifications.size() ? 0 : next + 1;
-    }
-    const std::uint64_t allocations = span.stop();
-    const double perNotification = static_cast<double>(records) /
-                                   static_cast<double>(notifications.size());
-    reportPerEvent(state, perNotification, allocations);
-    if (bench.delegate().reports == before) state.SkipWithError("no record was reported");
-}
-
-void Link_ExportRecord37(benchmark::State& state) {
-    exportRecords(state, 37);
-}
-BENCHMARK(Link_ExportRecord37);
-
-void Link_ExportRecord244(benchmark::State& state) {
-    exportRecords(state, 244);
-}
-BENCHMARK(Link_ExportRecord244);
-
-// A whole export of `range(0)` records in 244-byte notifications per iteration. A reader's
-// notifications arrive one at a time, fresh in the cache; a stream of 100k records held whole
-// in memory (4 MB) would add the cache misses of reading the benchmark's own input. So the
-// export is cut from a repeating stream whose period is a whole number of notifications:
-// 244 distinct records in 37 notifications, then the short notification that ends it.
-void Link_ExportScaling(benchmark::State& state) {
-    BenchLink bench;
-    constexpr int kPeriod = 244;  // records, 37 notifications of 244 bytes
-    const auto records = static_cast<int>(state.range(0));
-    const auto period = exportStream(kPeriod, 244);
-    const std::size_t whole = static_cast<std::size_t>(records) * detail::EXPORT_RECORD_SIZE / 244;
-    const std::size_t tailSize = static_cast<std::size_t>(records) * detail::EXPORT_RECORD_SIZE % 244;
-    const Bytes& last = period[whole % period.size()];
-    const Bytes tail(last.begin(), last.begin() + static_cast<std::ptrdiff_t>(tailSize));
-    const long before = bench.delegate().reports;
-    const AllocationSpan span;
-    for (auto _ : state) {
-        for (std::size_t i = 0; i < whole; ++i) bench.notify(period[i % period.size()]);
-        if (!tail.empty()) bench.notify(tail);
-    }
-    reportPerEvent(state, records, span.stop());
-    if (bench.delegate().reports - before != records * static_cast<long>(state.iterations())) {
-        state.SkipWithError("not every record was reported once");
-    }
-}
-BENCHMARK(Link_ExportScaling)->Arg(1000)->Arg(10000)->Arg(100000)->Unit(benchmark::kMillisecond);
-
 // A repeating timer whose action reaches an object through a weak reference and does
 // nothing, as the link's timers do.
 void Floor_TimerTick(benchmark::State& state) {

@@ -66,27 +66,37 @@ void Link::tellPlatform(std::string_view operation, const std::vector<std::strin
     if (platform_) platform_->hostOperation(operation, arguments);
 }
 
-namespace {
-// The links this thread is inside a delegate call of, innermost last.
-thread_local std::vector<const Link*> linksInDelegateCall;
-}  // namespace
+// The delegate calls this thread is inside, innermost first, each entry naming the one it
+// is inside. A list through the entries themselves, so that entering costs no allocation,
+// and a plain pointer, so that reaching it needs no per-thread set-up.
+constinit thread_local const Link::DelegateEntry* Link::DelegateEntry::innermost_ = nullptr;
 
 void Link::DelegateEntry::enter() {
     version_ = link_.delegateVersion_.load(std::memory_order_acquire);
     auto& calls = link_.delegateCalls_;
     calls.store(calls.load(std::memory_order_relaxed) + 1, std::memory_order_relaxed);
     link_.delegateFence_.light();  // counted before the delegate is read
-    linksInDelegateCall.push_back(&link_);
-    if (auto* host = link_.callable_.load(std::memory_order_acquire)) guarded_.emplace(*host);
+    outer_ = innermost_;
+    innermost_ = this;
+    host_ = link_.callable_.load(std::memory_order_acquire);
 }
 
 void Link::DelegateEntry::leave() {
     guarded_.reset();
-    linksInDelegateCall.pop_back();
+    host_ = nullptr;
+    innermost_ = outer_;
     auto& calls = link_.delegateCalls_;
     calls.store(calls.load(std::memory_order_relaxed) - 1, std::memory_order_release);
     link_.delegateFence_.light();  // gone from the count before the flag is read
     if (link_.callEndsHeard_.load(std::memory_order_relaxed)) link_.delegateCallEnded();
+}
+
+std::uint64_t Link::DelegateEntry::countOnThisThread(const Link& link) {
+    std::uint64_t count = 0;
+    for (const DelegateEntry* entry = innermost_; entry; entry = entry->outer_) {
+        if (&entry->link_ == &link) ++count;
+    }
+    return count;
 }
 
 void Link::DelegateEntry::reenter() {
@@ -104,8 +114,7 @@ void Link::close() {
     delegateVersion_.fetch_add(1);
     callEndsHeard_.store(true, std::memory_order_relaxed);
     delegateFence_.heavy();
-    const auto own = static_cast<std::uint64_t>(
-        std::count(linksInDelegateCall.begin(), linksInDelegateCall.end(), this));
+    const auto own = DelegateEntry::countOnThisThread(*this);
     delegateCallsDone_.wait(lock, [&] {
         return delegateCalls_.load(std::memory_order_acquire) == own &&
                (own != 0 || (retired_.empty() && releasingRetired_ == 0));
@@ -113,8 +122,7 @@ void Link::close() {
 }
 
 bool Link::inDelegateCallOnThisThread() const {
-    return std::find(linksInDelegateCall.begin(), linksInDelegateCall.end(), this) !=
-           linksInDelegateCall.end();
+    return DelegateEntry::countOnThisThread(*this) != 0;
 }
 
 void Link::initializeBluetooth() {

@@ -119,16 +119,30 @@ private:
         // nullptr when there is no delegate or the host has let the link go.
         ReaderInterfaceDelegate* current() {
             if (link_.delegateVersion_.load(std::memory_order_acquire) != version_) reenter();
-            return guarded_ ? &*guarded_ : nullptr;
+            if (!host_) return nullptr;
+            if (!guarded_) guarded_.emplace(*host_);
+            return &*guarded_;
         }
+        // The host's delegate itself, for a caller that catches what it throws as
+        // GuardedDelegate does: a call made once per record spares the second virtual call
+        // and the second copy of its arguments.
+        ReaderInterfaceDelegate* currentHost() {
+            if (link_.delegateVersion_.load(std::memory_order_acquire) != version_) reenter();
+            return host_;
+        }
+        // How many of this thread's entries are into `link`.
+        static std::uint64_t countOnThisThread(const Link& link);
 
     private:
         void reenter();
         void enter();
         void leave();
         Link& link_;
+        ReaderInterfaceDelegate* host_ = nullptr;
         std::optional<GuardedDelegate> guarded_;
         unsigned long version_ = 0;
+        const DelegateEntry* outer_ = nullptr;
+        static constinit thread_local const DelegateEntry* innermost_;
     };
     friend class DelegateEntry;
     // Calls `f(delegate)` when a delegate is set and the host has not let the link go.

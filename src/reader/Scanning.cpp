@@ -115,6 +115,16 @@ void Link::exportRecordsComplete(std::span<const std::uint8_t> notification) {
     endExportRecords();
 }
 
+namespace {
+
+std::array<std::uint8_t, EXPORT_RECORD_SIZE> recordAt(const std::uint8_t* bytes) {
+    std::array<std::uint8_t, EXPORT_RECORD_SIZE> record;
+    std::memcpy(record.data(), bytes, EXPORT_RECORD_SIZE);
+    return record;
+}
+
+}  // namespace
+
 // The records are decoded where they lie, and `bytes` stays put until the loop ends. The
 // records of one notification came together: they share one reading of the clock (a system
 // clock read costs about a quarter of a record's decoding) and one entry into the delegate.
@@ -143,11 +153,14 @@ std::size_t Link::reportExportRecords(std::span<const std::uint8_t> bytes) {
         // Handed to the host, not kept: nothing of the link reads a stored reading later.
         ScanResult reading = decodeTextScan(record.subspan(textOffset), now);
         const long number = exportRecordNumber(record);
-        if (auto* d = entry.current()) d->exportReceived(std::move(reading), number);
+        if (auto* host = entry.currentHost()) {
+            guardedCall("delegate callback exportReceived",
+                        [&] { host->exportReceived(std::move(reading), number); });
+        }
     }
     if (reported) {
-        lastExportRecord.emplace();
-        std::memcpy(lastExportRecord->data(), last, EXPORT_RECORD_SIZE);  // `last` lies in `bytes`
+        // `last` lies in `bytes`: copied, not zeroed first and then copied over.
+        lastExportRecord.emplace(recordAt(last));
         lastExportRecordAt = now;
     }
     return done;

@@ -7,10 +7,14 @@
 
 #include <atomic>
 #include <chrono>
+#include <stdexcept>
+#include <string>
 #include <string_view>
+#include <vector>
 #include <thread>
 
 #include "link_fixture.hpp"
+#include "orvex/Log.hpp"
 #include "orvex/ReaderInterface.hpp"
 #include "reader/ReaderInterfaceFactory.hpp"
 
@@ -339,6 +343,42 @@ INSTANTIATE_TEST_SUITE_P(LinkLifetime, DelegateChangeInsideAnExport,
                          ::testing::Values(HandOverCase{"ToAnotherHost", true},
                                            HandOverCase{"ToNoHost", false}),
                          [](const auto& info) { return std::string(info.param.name); });
+
+// A host whose report of export record 102 throws.
+class HostThrowingInAnExport : public RecordingDelegate {
+public:
+    void exportReceived(std::optional<ScanResult> result, long number) override {
+        RecordingDelegate::exportReceived(std::move(result), number);
+        if (number == 102) throw std::runtime_error("host bug in exportReceived");
+    }
+};
+
+TEST(LinkLifetime, ARecordWhoseReportThrowsIsLoggedAndTheRecordsAfterItAreStillReported) {
+    std::vector<std::string> errors;
+    setLogHandler(LogLevel::error, [&](LogLevel, std::string_view message) {
+        errors.emplace_back(message);
+    });
+    auto platform = std::make_shared<sim::SimPlatform>();
+    auto link = std::make_shared<detail::Link>(platform);
+    auto host = std::make_shared<HostThrowingInAnExport>();
+    link->setDelegate(host);
+    connectScripted(*platform, *link);
+    platform->notify({0x7F});              // version refused
+    platform->notify({0x84, 0x00, 0x01});  // micro-app current
+    platform->notify({0x8E, 0x43, 0x00});  // battery: idle
+    platform->runUntilIdle();
+
+    platform->notify(threeExportRecords());
+    platform->runUntilIdle();
+    setLogHandler(LogLevel::error, nullptr);
+
+    EXPECT_THAT(host->lines(), ::testing::IsSupersetOf({"exportReceived 101", "exportReceived 102",
+                                                        "exportReceived 103"}));
+    EXPECT_THAT(errors, ElementsAre("delegate callback exportReceived threw: host bug in "
+                                    "exportReceived; the link goes on"));
+    EXPECT_TRUE(link->isConnected());
+    link->setDelegate(nullptr);
+}
 
 // A host whose report of export record 101 holds the link's thread until it is let go.
 class HostBlockingInAnExport : public RecordingDelegate, public CallHolder {
