@@ -71,26 +71,6 @@ void Link::tellPlatform(std::string_view operation, const std::vector<std::strin
 // and a plain pointer, so that reaching it needs no per-thread set-up.
 constinit thread_local const Link::DelegateEntry* Link::DelegateEntry::innermost_ = nullptr;
 
-void Link::DelegateEntry::enter() {
-    version_ = link_.delegateVersion_.load(std::memory_order_acquire);
-    auto& calls = link_.delegateCalls_;
-    calls.store(calls.load(std::memory_order_relaxed) + 1, std::memory_order_relaxed);
-    link_.delegateFence_.light();  // counted before the delegate is read
-    outer_ = innermost_;
-    innermost_ = this;
-    host_ = link_.callable_.load(std::memory_order_acquire);
-}
-
-void Link::DelegateEntry::leave() {
-    guarded_.reset();
-    host_ = nullptr;
-    innermost_ = outer_;
-    auto& calls = link_.delegateCalls_;
-    calls.store(calls.load(std::memory_order_relaxed) - 1, std::memory_order_release);
-    link_.delegateFence_.light();  // gone from the count before the flag is read
-    if (link_.callEndsHeard_.load(std::memory_order_relaxed)) link_.delegateCallEnded();
-}
-
 std::uint64_t Link::DelegateEntry::countOnThisThread(const Link& link) {
     std::uint64_t count = 0;
     for (const DelegateEntry* entry = innermost_; entry; entry = entry->outer_) {

@@ -135,8 +135,25 @@ private:
 
     private:
         void reenter();
-        void enter();
-        void leave();
+        // Inline: they run around every delegate call, once per export record at most.
+        void enter() {
+            version_ = link_.delegateVersion_.load(std::memory_order_acquire);
+            auto& calls = link_.delegateCalls_;
+            calls.store(calls.load(std::memory_order_relaxed) + 1, std::memory_order_relaxed);
+            link_.delegateFence_.light();  // counted before the delegate is read
+            outer_ = innermost_;
+            innermost_ = this;
+            host_ = link_.callable_.load(std::memory_order_acquire);
+        }
+        void leave() {
+            guarded_.reset();
+            host_ = nullptr;
+            innermost_ = outer_;
+            auto& calls = link_.delegateCalls_;
+            calls.store(calls.load(std::memory_order_relaxed) - 1, std::memory_order_release);
+            link_.delegateFence_.light();  // gone from the count before the flag is read
+            if (link_.callEndsHeard_.load(std::memory_order_relaxed)) link_.delegateCallEnded();
+        }
         Link& link_;
         ReaderInterfaceDelegate* host_ = nullptr;
         std::optional<GuardedDelegate> guarded_;
