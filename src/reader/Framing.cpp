@@ -112,7 +112,7 @@ void Link::readData(const Bytes& data) {
     dropBytesBeforeAwaitedAnswer();
     if (readBuffer.empty()) return;
 
-    if (readBuffer.front() != code::exportRecord) lastExportRecord.reset();
+    if (readBuffer.front() != code::exportRecord) hasLastExportRecord = false;
 
     // A message that answers nothing the link is waiting for is dropped whole: it would
     // otherwise end, or be taken for, the exchange under way.

@@ -290,7 +290,7 @@ void Link::didDisconnect(const std::shared_ptr<platform::Peripheral>& peripheral
         failConnection(OrvexConnectionError::connectionOutOfState);
     }
     readBuffer.clear();
-    lastExportRecord.reset();
+    hasLastExportRecord = false;
     state = State::idle;
 }
 

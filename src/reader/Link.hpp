@@ -340,8 +340,10 @@ private:
     // The export record reported last, while no other message has come since, and when it
     // came: the same record again within a second is a doubled notification, not another
     // reading. (A reader exports again only when someone asks it to, which takes longer; a
-    // doubled notification follows its original at once.)
-    std::optional<std::array<std::uint8_t, EXPORT_RECORD_SIZE>> lastExportRecord;
+    // doubled notification follows its original at once.) A flag beside the bytes rather
+    // than an optional: each notification of an export copies its last record straight in.
+    std::array<std::uint8_t, EXPORT_RECORD_SIZE> lastExportRecord{};
+    bool hasLastExportRecord = false;
     double lastExportRecordAt = 0.0;
 
     std::shared_ptr<platform::Timer> connectionTimer;

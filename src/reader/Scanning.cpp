@@ -115,16 +115,6 @@ void Link::exportRecordsComplete(std::span<const std::uint8_t> notification) {
     endExportRecords();
 }
 
-namespace {
-
-std::array<std::uint8_t, EXPORT_RECORD_SIZE> recordAt(const std::uint8_t* bytes) {
-    std::array<std::uint8_t, EXPORT_RECORD_SIZE> record;
-    std::memcpy(record.data(), bytes, EXPORT_RECORD_SIZE);
-    return record;
-}
-
-}  // namespace
-
 // The records are decoded where they lie, and `bytes` stays put until the loop ends. The
 // records of one notification came together: they share one reading of the clock (a system
 // clock read costs about a quarter of a record's decoding) and one entry into the delegate.
@@ -136,8 +126,8 @@ std::size_t Link::reportExportRecords(std::span<const std::uint8_t> bytes) {
     // kept from an earlier notification within the window, then each reported one where it
     // lies. The last one is kept.
     const std::uint8_t* last = nullptr;
-    if (lastExportRecord && now - lastExportRecordAt < DOUBLED_EXPORT_RECORD_WINDOW) {
-        last = lastExportRecord->data();
+    if (hasLastExportRecord && now - lastExportRecordAt < DOUBLED_EXPORT_RECORD_WINDOW) {
+        last = lastExportRecord.data();
     }
     bool reported = false;
     std::size_t done = 0;
@@ -159,8 +149,8 @@ std::size_t Link::reportExportRecords(std::span<const std::uint8_t> bytes) {
         }
     }
     if (reported) {
-        // `last` lies in `bytes`: copied, not zeroed first and then copied over.
-        lastExportRecord.emplace(recordAt(last));
+        std::memcpy(lastExportRecord.data(), last, EXPORT_RECORD_SIZE);  // `last` lies in `bytes`
+        hasLastExportRecord = true;
         lastExportRecordAt = now;
     }
     return done;
