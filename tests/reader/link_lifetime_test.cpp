@@ -305,6 +305,19 @@ sim::Bytes threeExportRecords() {
     return bytes;
 }
 
+// Connects, takes the link through its first exchanges to idle, then sends it export
+// records 101-103 in one notification.
+void connectIdleThenExportThreeRecords(sim::SimPlatform& platform, detail::Link& link) {
+    connectScripted(platform, link);
+    platform.notify({0x7F});              // version refused
+    platform.notify({0x84, 0x00, 0x01});  // micro-app current
+    platform.notify({0x8E, 0x43, 0x00});  // battery: idle
+    platform.runUntilIdle();
+
+    platform.notify(threeExportRecords());
+    platform.runUntilIdle();
+}
+
 struct HandOverCase {
     const char* name;
     bool toAnotherHost;
@@ -320,14 +333,7 @@ TEST_P(DelegateChangeInsideAnExport, TakesEffectFromTheNextRecordOfTheSameNotifi
     first->link = link;
     if (GetParam().toAnotherHost) first->successor = second;
     link->setDelegate(first);
-    connectScripted(*platform, *link);
-    platform->notify({0x7F});              // version refused
-    platform->notify({0x84, 0x00, 0x01});  // micro-app current
-    platform->notify({0x8E, 0x43, 0x00});  // battery: idle
-    platform->runUntilIdle();
-
-    platform->notify(threeExportRecords());
-    platform->runUntilIdle();
+    connectIdleThenExportThreeRecords(*platform, *link);
 
     EXPECT_THAT(first->lines(), ::testing::Contains("exportReceived 101"));
     EXPECT_THAT(first->lines(), ::testing::Not(::testing::Contains("exportReceived 102")));
@@ -362,14 +368,7 @@ TEST(LinkLifetime, ARecordWhoseReportThrowsIsLoggedAndTheRecordsAfterItAreStillR
     auto link = std::make_shared<detail::Link>(platform);
     auto host = std::make_shared<HostThrowingInAnExport>();
     link->setDelegate(host);
-    connectScripted(*platform, *link);
-    platform->notify({0x7F});              // version refused
-    platform->notify({0x84, 0x00, 0x01});  // micro-app current
-    platform->notify({0x8E, 0x43, 0x00});  // battery: idle
-    platform->runUntilIdle();
-
-    platform->notify(threeExportRecords());
-    platform->runUntilIdle();
+    connectIdleThenExportThreeRecords(*platform, *link);
     setLogHandler(LogLevel::error, nullptr);
 
     EXPECT_THAT(host->lines(), ::testing::IsSupersetOf({"exportReceived 101", "exportReceived 102",
