@@ -107,6 +107,10 @@ for t in "${targets[@]}"; do
   # thread for it the process stays single-threaded, and the simulated platform's locks and
   # reference counts cost much less. Single allocations are still held to the limit.
   [ "$t" = link ] && flags+=(-rss_limit_mb=0 -malloc_limit_mb=2048)
+  # Link inputs differ a hundredfold in run time (one notification, or two hundred steps of
+  # handshakes and long waits). Choosing among inputs of equal promise the faster ones
+  # about doubles the runs per second; the new coverage per run stays the same.
+  [ "$t" = link ] && flags+=(-entropic_scale_per_exec_time=1)
   [ -n "$runs" ] && flags+=(-runs="$runs")
   [ -n "$seconds" ] && flags+=(-max_total_time="$seconds")
   stamp="$findings/.started"
