@@ -194,11 +194,17 @@ void FakeBluez::setConnectBehaviour(FakeConnect connect) {
 }
 
 void FakeBluez::setWriteReplyDelay(std::chrono::milliseconds delay) {
-    impl_->sync([delay](Impl& s) { s.writeReplyDelay = delay; });
+    impl_->sync([delay](Impl& s) {
+        s.writeReplyDelay = delay;
+        s.closeDirectWrites();
+    });
 }
 
 void FakeBluez::failWriteValue(std::size_t nth) {
-    impl_->sync([nth](Impl& s) { s.writesUntilFailure = nth; });
+    impl_->sync([nth](Impl& s) {
+        s.writesUntilFailure = nth;
+        s.closeDirectWrites();
+    });
 }
 
 void FakeBluez::notify(std::vector<std::uint8_t> value) {

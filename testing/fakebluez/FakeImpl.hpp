@@ -33,8 +33,10 @@ sdbus::Variant toVariant(const FakeValue& value);
 DbusProps toDbus(const FakeProps& props);
 
 // The fake's state. Everything below `queue` is touched on the fake's own task loop only,
-// apart from the records (under `recordMutex`) and the two flags. D-Bus method handlers
-// run on the bus thread and only hand the call (with its deferred reply) to the loop.
+// apart from the records (under `recordMutex`), the flags and the direct writes' state
+// (under `directMutex`). D-Bus method handlers run on the bus thread and hand the call
+// (with its deferred reply) to the loop; only a plain WriteValue is answered where it
+// arrives (see writeDirectly).
 struct FakeBluez::Impl {
     FakeConfig config;
     std::string address;
@@ -93,6 +95,24 @@ struct FakeBluez::Impl {
     bool extraWrite(const std::string& path, const Bytes& bytes, const std::string& type,
                     sdbus::Result<>& result);
     void dropExtras(bool tell);
+
+    // WriteValue on the reader's write characteristic is answered on the bus thread, where
+    // it arrives, as bluetoothd answers it in its one main loop (a trip through the loop
+    // per call would cost every piece of an upload a thread wake-up that BlueZ does not
+    // have). The loop opens this way after it has answered such a write in the plain case
+    // (connected, write not acquired, no reply delay and no failure to come, the reader
+    // listening) and closes it wherever one of those may change.
+    std::mutex directMutex;
+    std::string directPath;  // empty: every WriteValue goes through the loop
+    platform::Uuid directUuid;
+    // Calls handed from the bus thread to the loop and not yet handled there. While one
+    // waits, a write is handed over too, so the calls are handled in the order they came.
+    std::atomic<unsigned> callsOnLoop{0};
+    void handOver(std::function<void()> task);
+    bool writeDirectly(const std::string& path, const Bytes& bytes, const std::string& type,
+                       sdbus::Result<>& result);
+    void openDirectWrites();
+    void closeDirectWrites();
 
     mutable std::mutex recordMutex;
     std::vector<FakeWrite> writes;

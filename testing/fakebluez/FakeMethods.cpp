@@ -28,15 +28,63 @@ void FakeBluez::Impl::after(std::chrono::milliseconds delay, std::function<void(
     });
 }
 
+void FakeBluez::Impl::handOver(std::function<void()> task) {
+    ++callsOnLoop;
+    queue->post([this, task = std::move(task)] {
+        struct Handled {
+            std::atomic<unsigned>& calls;
+            ~Handled() { --calls; }
+        } handled{callsOnLoop};
+        task();
+    });
+}
+
+void FakeBluez::Impl::openDirectWrites() {
+    if (!reader || !connected || writeSocketId != 0 || !heldReplies.empty() ||
+        writeReplyDelay.count() != 0 || writesUntilFailure != 0 ||
+        (config.reader->ignoreWritesBeforeNotify && !notifying)) {
+        return;
+    }
+    std::lock_guard lock(directMutex);
+    directPath = writePath;
+    directUuid = writeUuid;
+}
+
+void FakeBluez::Impl::closeDirectWrites() {
+    std::lock_guard lock(directMutex);
+    directPath.clear();
+}
+
+bool FakeBluez::Impl::writeDirectly(const std::string& path, const Bytes& bytes,
+                                    const std::string& type, sdbus::Result<>& result) {
+    if (callsOnLoop.load() != 0 || bytes.size() + 3 > config.reader->mtu) return false;
+    platform::Uuid uuid;
+    {
+        std::lock_guard lock(directMutex);
+        if (directPath.empty() || path != directPath) return false;
+        uuid = directUuid;
+    }
+    {
+        std::lock_guard lock(recordMutex);
+        calls.push_back("WriteValue");
+        writes.push_back(FakeWrite{bytes, type});
+    }
+    reader->onWrite(bytes, uuid,
+                    type == "command" ? platform::WriteType::withoutResponse
+                                      : platform::WriteType::withResponse);
+    result.returnResults();
+    return true;
+}
+
 // Every handler runs on the bus thread: it hands the call and its deferred reply to the
-// fake's own loop and returns.
+// fake's own loop and returns (a plain WriteValue excepted, see writeDirectly).
 
 void FakeBluez::Impl::registerAdapter(sdbus::IObject& object) {
     object.registerMethod("StartDiscovery")
         .onInterface(ADAPTER)
         .implementedAs([this, &object](sdbus::Result<>&& result) {
             auto r = std::make_shared<sdbus::Result<>>(std::move(result));
-            queue->post([this, r, sender = senderOf(object)] {
+            handOver([this, r, sender = senderOf(object)] {
                 if (!connection) return;  // the service went down meanwhile
                 record("StartDiscovery");
                 if (!powered) {
@@ -59,7 +107,7 @@ void FakeBluez::Impl::registerAdapter(sdbus::IObject& object) {
         .onInterface(ADAPTER)
         .implementedAs([this, &object](sdbus::Result<>&& result) {
             auto r = std::make_shared<sdbus::Result<>>(std::move(result));
-            queue->post([this, r, sender = senderOf(object)] {
+            handOver([this, r, sender = senderOf(object)] {
                 if (!connection) return;  // the service went down meanwhile
                 record("StopDiscovery");
                 if (!discoverySessions.erase(sender)) {
@@ -83,7 +131,7 @@ void FakeBluez::Impl::registerAdapter(sdbus::IObject& object) {
                 it != filter.end() && it->second.containsValueOfType<std::string>()) {
                 transport = it->second.get<std::string>();
             }
-            queue->post([this, r, transport] {
+            handOver([this, r, transport] {
                 if (!connection) return;  // the service went down meanwhile
                 record("SetDiscoveryFilter:" + transport);
                 r->returnResults();
@@ -94,7 +142,7 @@ void FakeBluez::Impl::registerAdapter(sdbus::IObject& object) {
         .onInterface(ADAPTER)
         .implementedAs([this](sdbus::Result<>&& result, sdbus::ObjectPath device) {
             auto r = std::make_shared<sdbus::Result<>>(std::move(result));
-            queue->post([this, r, device = std::string(device)] {
+            handOver([this, r, device = std::string(device)] {
                 if (!connection) return;  // the service went down meanwhile
                 record("RemoveDevice");
                 if (device == readerPath && connected) dropLink();
@@ -109,7 +157,7 @@ void FakeBluez::Impl::registerDevice(sdbus::IObject& object, const std::string& 
     object.registerMethod("Connect").onInterface(DEVICE).implementedAs(
         [this, path](sdbus::Result<>&& result) {
             auto r = std::make_shared<sdbus::Result<>>(std::move(result));
-            queue->post([this, r, path] {
+            handOver([this, r, path] {
                 if (!connection) return;  // the service went down meanwhile
                 record("Connect");
                 connect(path, std::move(*r));
@@ -120,7 +168,7 @@ void FakeBluez::Impl::registerDevice(sdbus::IObject& object, const std::string& 
         .onInterface(DEVICE)
         .implementedAs([this, path](sdbus::Result<>&& result) {
             auto r = std::make_shared<sdbus::Result<>>(std::move(result));
-            queue->post([this, r, path] {
+            handOver([this, r, path] {
                 if (!connection) return;  // the service went down meanwhile
                 record("Disconnect");
                 disconnect(path, std::move(*r));
@@ -134,7 +182,7 @@ void FakeBluez::Impl::registerCharacteristic(sdbus::IObject& object, const std::
         .onInterface(GATT_CHARACTERISTIC)
         .implementedAs([this, path](sdbus::Result<>&& result) {
             auto r = std::make_shared<sdbus::Result<>>(std::move(result));
-            queue->post([this, r, path] {
+            handOver([this, r, path] {
                 if (!connection) return;  // the service went down meanwhile
                 record("StartNotify");
                 if (extraNotify(path, true, *r)) {
@@ -167,7 +215,7 @@ void FakeBluez::Impl::registerCharacteristic(sdbus::IObject& object, const std::
         .onInterface(GATT_CHARACTERISTIC)
         .implementedAs([this, path](sdbus::Result<>&& result) {
             auto r = std::make_shared<sdbus::Result<>>(std::move(result));
-            queue->post([this, r, path] {
+            handOver([this, r, path] {
                 if (!connection) return;  // the service went down meanwhile
                 record("StopNotify");
                 if (extraNotify(path, false, *r)) {
@@ -175,6 +223,7 @@ void FakeBluez::Impl::registerCharacteristic(sdbus::IObject& object, const std::
                     return;
                 }
                 if (path == notifyPath && notifying) {
+                    closeDirectWrites();
                     notifying = false;
                     notifyingFlag = false;
                     setProps(path, GATT_CHARACTERISTIC, {{"Notifying", FakeValue(false)}});
@@ -186,13 +235,14 @@ void FakeBluez::Impl::registerCharacteristic(sdbus::IObject& object, const std::
     object.registerMethod("WriteValue")
         .onInterface(GATT_CHARACTERISTIC)
         .implementedAs([this, path](sdbus::Result<>&& result, Bytes value, DbusProps options) {
-            auto r = std::make_shared<sdbus::Result<>>(std::move(result));
             std::string type;
             if (auto it = options.find("type");
                 it != options.end() && it->second.containsValueOfType<std::string>()) {
                 type = it->second.get<std::string>();
             }
-            queue->post([this, r, path, value = std::move(value), type = std::move(type)] {
+            if (writeDirectly(path, value, type, result)) return;
+            auto r = std::make_shared<sdbus::Result<>>(std::move(result));
+            handOver([this, r, path, value = std::move(value), type = std::move(type)] {
                 if (!connection) return;  // the service went down meanwhile
                 write(path, value, type, std::move(*r));
                 loop->wakeIfNeeded();
@@ -207,7 +257,7 @@ void FakeBluez::Impl::registerCharacteristic(sdbus::IObject& object, const std::
             .onInterface(GATT_CHARACTERISTIC)
             .implementedAs([this, path, method, ownPath, acquire](Acquired&& result, DbusProps) {
                 auto r = std::make_shared<Acquired>(std::move(result));
-                queue->post([this, r, path, method, ownPath, acquire] {
+                handOver([this, r, path, method, ownPath, acquire] {
                     if (!connection) return;  // the service went down meanwhile
                     record(method);
                     if (path != this->*ownPath || !config.reader->sockets) {
@@ -225,7 +275,7 @@ void FakeBluez::Impl::registerCharacteristic(sdbus::IObject& object, const std::
         .onInterface(GATT_CHARACTERISTIC)
         .implementedAs([this, path](sdbus::Result<Bytes>&& result, DbusProps) {
             auto r = std::make_shared<sdbus::Result<Bytes>>(std::move(result));
-            queue->post([this, r, path] {
+            handOver([this, r, path] {
                 if (!connection) return;  // the service went down meanwhile
                 record("ReadValue");
                 Bytes bytes;
@@ -287,6 +337,7 @@ void FakeBluez::Impl::acquireWrite(sdbus::Result<sdbus::UnixFd, std::uint16_t> r
             writeSocketFd = -1;
         });
     writeSocketId = id;
+    closeDirectWrites();
     result.returnResults(sdbus::UnixFd(ends[1], sdbus::adopt_fd), config.reader->mtu);
 }
 
@@ -408,6 +459,7 @@ void FakeBluez::Impl::disconnect(const std::string& path, sdbus::Result<> result
 
 void FakeBluez::Impl::dropLink() {
     if (!connected) return;
+    closeDirectWrites();
     connected = false;
     connectedFlag = false;
     notifying = false;
@@ -478,6 +530,7 @@ void FakeBluez::Impl::write(const std::string& path, Bytes bytes, std::string ty
     }
     if (type == "command" || writeReplyDelay.count() == 0) {
         result.returnResults();
+        openDirectWrites();
         return;
     }
     auto r = std::make_shared<sdbus::Result<>>(std::move(result));

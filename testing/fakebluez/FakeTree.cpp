@@ -58,6 +58,7 @@ void FakeBluez::Impl::startBus() {
 }
 
 void FakeBluez::Impl::stopBus() {
+    closeDirectWrites();
     closeSockets();  // the daemon's ends go with it
     if (loop) loop->stop();
     pendingConnect.reset();
@@ -381,7 +382,29 @@ void FakeBluez::Impl::notifyValue(const platform::Uuid& characteristic, const By
         }
         return;
     }
-    setProps(notifyPath, GATT_CHARACTERISTIC, {{"Value", FakeValue(value)}});
+    // Every notification changes Value alone: the signal is written directly, without a
+    // copy of the object's properties or a variant (a message of its own) for the value.
+    {
+        std::lock_guard lock(treeMutex);
+        auto object = tree.find(notifyPath);
+        if (object == tree.end()) return;
+        auto& props = object->second[GATT_CHARACTERISTIC];
+        auto current = props.find("Value");
+        if (current == props.end()) return;
+        current->second = value;
+    }
+    emit(objectAt(notifyPath), PROPERTIES, "PropertiesChanged", [&](sdbus::Signal& signal) {
+        signal << GATT_CHARACTERISTIC;
+        signal.openContainer("{sv}");
+        signal.openDictEntry("sv");
+        signal << "Value";
+        signal.openVariant("ay");
+        signal << value;
+        signal.closeVariant();
+        signal.closeDictEntry();
+        signal.closeContainer();
+        signal << std::vector<std::string>{};
+    });
 }
 
 }  // namespace orvex::detail::bluez
