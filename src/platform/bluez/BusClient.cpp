@@ -85,16 +85,14 @@ void BusClient::subscribe() {
     matches_.push_back(connection_->addMatch(MATCH_CHANGED, [this](sdbus::Message& msg) {
         try {
             std::string interface;
-            DbusProps changed;
-            std::vector<std::string> invalidated;
-            msg >> interface >> changed >> invalidated;
+            msg >> interface;
             if (!isKnownInterface(interface)) return;
             BusEvent e;
+            e.changed = readProps(msg);
+            msg >> e.invalidated;
             e.kind = BusEvent::Kind::propertiesChanged;
             e.path = msg.getPath();
             e.interface = std::move(interface);
-            e.changed = toProps(changed);
-            e.invalidated = std::move(invalidated);
             emit(std::move(e));
         } catch (...) {
         }

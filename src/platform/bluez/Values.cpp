@@ -43,6 +43,32 @@ PropMap toProps(const DbusProps& props) {
     return out;
 }
 
+PropMap readProps(sdbus::Message& message) {
+    PropMap out;
+    if (!message.enterContainer("{sv}")) return out;
+    while (message.enterDictEntry("sv")) {
+        std::string name;
+        message >> name;
+        std::string type, contents;
+        message.peekType(type, contents);
+        if (contents == "ay") {
+            Bytes bytes;
+            message.enterVariant("ay");
+            message >> bytes;
+            message.exitVariant();
+            out.emplace(std::move(name), std::move(bytes));
+        } else {
+            sdbus::Variant value;
+            message >> value;
+            if (auto v = toValue(value)) out.emplace(std::move(name), std::move(*v));
+        }
+        message.exitDictEntry();
+    }
+    message.clearFlags();  // the failed entry that ended the loop
+    message.exitContainer();
+    return out;
+}
+
 bool isKnownInterface(const std::string& name) {
     return name == ADAPTER || name == DEVICE || name == GATT_SERVICE || name == GATT_CHARACTERISTIC;
 }

@@ -37,6 +37,10 @@ using DbusTree = std::map<sdbus::ObjectPath, DbusInterfaces>;
 // Converts the property types we use (b, n, q, i, u, s, o, as, ay); others are left out.
 std::optional<Value> toValue(const sdbus::Variant& v);
 PropMap toProps(const DbusProps& props);
+// Reads an a{sv} at the message's position into the same map toProps() makes. A byte
+// array (a characteristic's Value, in every notification) is read straight into place,
+// without a variant of its own (each one is a message).
+PropMap readProps(sdbus::Message& message);
 // Only the interfaces this backend knows are kept.
 InterfaceMap toInterfaces(const DbusInterfaces& interfaces);
 ObjectTree toTree(const DbusTree& tree);
