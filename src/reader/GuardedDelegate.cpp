@@ -53,6 +53,9 @@ void GuardedDelegate::scanReceived(std::optional<ScanResult> result, bool contac
 void GuardedDelegate::readerScanning(bool active) {
     ORVEX_GUARD(readerScanning, active);
 }
+void GuardedDelegate::exportReceived(std::optional<ScanResult> result, long number) {
+    ORVEX_GUARD(exportReceived, std::move(result), number);
+}
 void GuardedDelegate::scanFailed() {
     ORVEX_GUARD(scanFailed);
 }

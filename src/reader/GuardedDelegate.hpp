@@ -43,11 +43,7 @@ public:
     void readerDisconnected(OrvexDisconnectionCause cause) override;
     void scanReceived(std::optional<ScanResult> result, bool contactPending) override;
     void readerScanning(bool active) override;
-    // Inline: it is called for every export record.
-    void exportReceived(std::optional<ScanResult> result, long number) override {
-        guardedCall("delegate callback exportReceived",
-                    [&] { host_.exportReceived(std::move(result), number); });
-    }
+    void exportReceived(std::optional<ScanResult> result, long number) override;
     void scanFailed() override;
     void version(const std::string& text) override;
     void battery(long level) override;

@@ -118,14 +118,14 @@ private:
         DelegateEntry& operator=(const DelegateEntry&) = delete;
         // nullptr when there is no delegate or the host has let the link go.
         ReaderInterfaceDelegate* current() {
-            if (link_.delegateVersion_.load(std::memory_order_acquire) != version_) reenter();
-            if (!host_) return nullptr;
-            if (!guarded_) guarded_.emplace(*host_);
+            auto* host = currentHost();
+            if (!host) return nullptr;
+            if (!guarded_) guarded_.emplace(*host);
             return &*guarded_;
         }
         // The host's delegate itself, for a caller that catches what it throws as
-        // GuardedDelegate does: a call made once per record spares the second virtual call
-        // and the second copy of its arguments.
+        // GuardedDelegate does (the export records: once per record, that spares a second
+        // virtual call and a second copy of its arguments).
         ReaderInterfaceDelegate* currentHost() {
             if (link_.delegateVersion_.load(std::memory_order_acquire) != version_) reenter();
             return host_;
