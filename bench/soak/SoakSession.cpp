@@ -293,7 +293,7 @@ void SoakSession::addRaceTags() {
     const auto contact = sim::SimReaderConfig::defaultTags().front().contact;
     auto& tags = readerConfig_.tags;
     firstAnimal_ = tags.size();
-    animals_ = static_cast<std::size_t>(options_.sessionSeconds / 0.3) + 8;
+    animals_ = static_cast<std::size_t>(options_.sessionSeconds / options_.paceLow) + 8;
     for (std::size_t i = 0; i < animals_; ++i) {
         sim::SimTag tag;
         const double r = uniform(0.0, 1.0);
@@ -397,7 +397,7 @@ void SoakSession::playRace() {
     advance(0.0);
     const double end = platform_->now() + options_.sessionSeconds;
     double nextHost = platform_->now();
-    double nextTrigger = nextHost + uniform(0.3, 2.0);
+    double nextTrigger = nextHost + uniform(options_.paceLow, options_.paceHigh);
     double nextBattery = nextHost + uniform(5.0, 30.0);
     double nextExport = nextHost + uniform(10.0, 60.0);
     while (platform_->now() < end) {
@@ -407,7 +407,7 @@ void SoakSession::playRace() {
         const double t = platform_->now() + 1e-9;
         if (t >= nextTrigger) {
             triggerReading();
-            nextTrigger = t + uniform(0.3, 2.0);
+            nextTrigger = t + uniform(options_.paceLow, options_.paceHigh);
         }
         if (t >= nextBattery) {
             trace("reader reports battery");
@@ -457,6 +457,7 @@ void SoakSession::hostStep() {
         if (!view_.attemptOpen) connect();
         return;
     }
+    if (options_.quietHost) return;
     const double r = uniform(0.0, 1.0);
     if (r < 0.40) {
         if (!view_.scanOpen) scan();

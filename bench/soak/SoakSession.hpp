@@ -29,6 +29,11 @@ struct SoakOptions {
     // The reader talks by itself at race pace: trigger readings of every tag type every
     // 0.3-2 s, battery reports and exports, all checked by the race ledger.
     bool race = false;
+    // Seconds between two trigger readings, drawn evenly from this range.
+    double paceLow = 0.3;
+    double paceHigh = 2.0;
+    // The host only connects (no scans, contact writes or disconnections).
+    bool quietHost = false;
 };
 
 // What the host hears, as the ledger needs it.

@@ -33,11 +33,14 @@ struct Arguments {
 void usage() {
     std::fputs(
         "usage: orvex_soak [--sessions N] [--start S] [--drop R] [--duplicate R] [--garbage R]\n"
-        "                  [--overlap] [--race] [--seconds T] [--no-checks] [--trace]\n"
+        "                  [--overlap] [--race] [--pace LOW HIGH] [--quiet-host]\n"
+        "                  [--seconds T] [--no-checks] [--trace]\n"
         "  Runs N sessions with random start values S, S+1, ... (rates R from 0 to 1).\n"
         "  --overlap issues contact writes shortly after scans; --race has the reader read\n"
         "  tags on its trigger every 0.3-2 s, report its battery and export by itself,\n"
-        "  and checks every message it sent against what the host heard; --trace prints every\n"
+        "  and checks every message it sent against what the host heard (--pace sets the\n"
+        "  seconds between trigger readings; --quiet-host has the host only connect);\n"
+        "  --trace prints every\n"
         "  report (use it with --sessions 1 to replay one session).\n",
         stderr);
 }
@@ -79,6 +82,13 @@ bool parseArguments(int argc, char** argv, Arguments& a) {
             a.options.overlap = true;
         } else if (arg == "--race") {
             a.options.race = true;
+        } else if (arg == "--pace") {
+            std::string_view high;
+            ok = value(v) && parse(v, a.options.paceLow) && value(high) &&
+                 parse(high, a.options.paceHigh) && a.options.paceLow >= 0.05 &&
+                 a.options.paceHigh >= a.options.paceLow;
+        } else if (arg == "--quiet-host") {
+            a.options.quietHost = true;
         } else if (arg == "--no-checks") {
             a.checks = false;
         } else if (arg == "--trace") {
@@ -136,6 +146,11 @@ int main(int argc, char** argv) {
         session.play();
         session.ledger().addTo(tally, start);
         if (a.options.race) session.raceLedger().addTo(tally, start);
+        if (a.options.trace) {
+            for (const auto& what : session.raceLedger().invented()) {
+                fmt::print("invented: {}\n", what);
+            }
+        }
     }
     fmt::print(
         "{} sessions (random start {} to {}), {:.0f} s of host activity each; answers lost "
@@ -144,7 +159,9 @@ int main(int argc, char** argv) {
         a.options.dropRate * 100, a.options.duplicateRate * 100, a.options.garbageRate * 100,
         a.options.overlap ? "shortly after scans" : "while no scan is outstanding");
     if (a.options.race) {
-        fmt::print("race traffic: trigger readings every 0.3-2 s, battery reports, exports\n");
+        fmt::print("race traffic: trigger readings every {}-{} s, battery reports, exports{}\n",
+                   a.options.paceLow, a.options.paceHigh,
+                   a.options.quietHost ? "; the host only connects" : "");
     }
     tally.print(a.options.race);
 
