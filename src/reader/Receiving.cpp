@@ -67,9 +67,7 @@ bool Link::isDoubled(const Message& message) {
         case MessageKind::textReading:
         case MessageKind::battery:
         case MessageKind::contact: {
-            const double window = message.kind == MessageKind::contact ? DOUBLED_CONTACT_WINDOW
-                                                                       : DOUBLED_MESSAGE_WINDOW;
-            doubled = hasLastMessage && at - lastMessageAt < window &&
+            doubled = hasLastMessage && at - lastMessageAt < DOUBLED_MESSAGE_WINDOW &&
                       std::equal(message.bytes.begin(), message.bytes.end(),
                                  lastMessage.begin(), lastMessage.end());
             lastMessage.assign(message.bytes.begin(), message.bytes.end());
