@@ -29,14 +29,12 @@ void Link::doScan() {
     writeData(SCAN_DATA);
 }
 
-// Whatever part of the answer has arrived, the scan ends here without a reading.
+// The scan ends here without a reading. A message half received is left to complete: it
+// may be anything the reader sends (the watchdog drops it if the reader falls silent).
 void Link::scanTimerBlock() {
     scanTimer.reset();
     if (!scanPending) return;
-    if (state == State::waitingForScan) {
-        framer_.clear();
-        state = State::idle;
-    }
+    if (state == State::waitingForScan) state = State::idle;
     failScan();
     pumpContactReads();
 }
