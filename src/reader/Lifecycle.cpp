@@ -121,6 +121,7 @@ void Link::endLink() {
     hasLastMessage = false;
     if (readerPeripheral) {
         cancelReaderConnection();
+        releasedPeripheral_ = readerPeripheral;
         readerPeripheral.reset();
     }
     readerCharacteristic.reset();
@@ -172,6 +173,7 @@ void Link::didDiscover(const std::shared_ptr<platform::Peripheral>& peripheral) 
         d.bleDetected(std::string(DETECTED_DEVICES), name ? *name : std::string(UNNAMED));
     });
     if (!selects(*peripheral, name)) return;
+    releasedPeripheral_.reset();
     log(LogLevel::info, "connecting to {}", Described{*peripheral});
     readerPeripheral = peripheral;
     peripheral->setDelegate(weak_from_this());
@@ -297,6 +299,11 @@ void Link::cancelReaderConnection() {
 
 void Link::didDisconnect(const std::shared_ptr<platform::Peripheral>& peripheral) {
     log(LogLevel::info, "{} disconnected", Described{*peripheral});
+    if (auto released = releasedPeripheral_.lock(); released && released == peripheral) {
+        // The end of a link already reported over: it must not end an attempt made since.
+        releasedPeripheral_.reset();
+        return;
+    }
     stopTimer(watchdogTimer, true);
     msgCounter = 0;
     silentTicks = 0;

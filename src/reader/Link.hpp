@@ -303,6 +303,9 @@ private:
     // Everything below is touched on the link queue only.
     std::shared_ptr<platform::CentralManager> btCentralManager;
     std::shared_ptr<platform::Peripheral> readerPeripheral;
+    // The reader the link let go of when the adapter was lost, until the platform reports the
+    // end of that connection or another reader is chosen.
+    std::weak_ptr<platform::Peripheral> releasedPeripheral_;
     std::shared_ptr<platform::Characteristic> readerCharacteristic;
     std::shared_ptr<platform::Characteristic> readerUartReadCharacteristic;
     platform::WriteType characteristicWriteType = platform::WriteType::withoutResponse;
