@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # SPDX-License-Identifier: Apache-2.0
-# Keeps the README and the guides true. Usage: scripts/docs_check.sh <plain-build-dir>
+# Keeps the README and the guides true. Usage: scripts/docs_check.sh <plain-build-dir> [FILE.md...]
+# (the README and every page under docs/ unless files are named)
 #
 # - Runs every block marked runnable, in order, file by file, with the tool of the build
 #   dir first on PATH (and its Python package on PYTHONPATH), from the repository's root.
@@ -24,9 +25,11 @@ scripts/deps.sh >/dev/null
 [ -x "$build/orvex" ] || { echo "docs_check: no $build/orvex (build the plain tree first)" >&2; exit 2; }
 [ -d "$build/python/orvex" ] || { echo "docs_check: no Python package in $build" >&2; exit 2; }
 export PATH="$build:$PATH" PYTHONPATH="$build/python"
-work=$(mktemp -d)
+# Not under /tmp: each block gets a /tmp of its own.
+work=$(mktemp -d "$build/docs_check.XXXXXX")
 trap 'rm -rf "$work"' EXIT
-docs=(README.md $(find docs -name '*.md' | sort))
+docs=("${@:2}")
+((${#docs[@]})) || docs=(README.md $(find docs -name '*.md' | sort))
 
 # Extracts the marked blocks into $work/blocks/NNN.{sh,py,out} with a line "file:line command"
 # per block in $work/blocks/index, and checks the links.
@@ -109,7 +112,7 @@ while read -r block where command; do
       fi
       continue ;;
     *.sh) runner=(bash -euo pipefail) ;;
-    *.py) runner=(python3 -P) ;;
+    *.py) runner=("${ORVEX_PYTHON:-/usr/bin/python3}" -P) ;;
   esac
   started=$SECONDS
   if timeout -k 5 180 "${isolate[@]}" "$tmp" "$PWD" "${runner[@]}" "$work/blocks/$block" >"$work/log" 2>&1 </dev/null; then
