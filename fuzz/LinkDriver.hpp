@@ -127,7 +127,7 @@ inline int fuzzLink(const std::uint8_t* data, std::size_t size) {
 
     auto checkBuffer = [&] {
         // In virtual time this thread runs the link queue, and the loop is idle here.
-        if (link->readBufferSize() > detail::READ_BUFFER_CAP) fail("receive buffer over cap");
+        if (link->readBufferSize() >= detail::LONGEST_MESSAGE) fail("receive buffer past the longest message");
         for (int calls : *completions) {
             if (calls > 1) fail("contact write completed twice");
         }

@@ -3,9 +3,12 @@
 
 #include <fmt/format.h>
 
+#include <algorithm>
+#include <cmath>
+#include <string_view>
 #include <utility>
 
-#include "reader/ReaderInterfaceFactory.hpp"
+#include "orvex/Contact.hpp"
 
 namespace orvex::soak {
 
@@ -38,6 +41,7 @@ public:
     void connectionFailed(OrvexConnectionError error) override {
         s_.trace(fmt::format("connectionFailed {}", static_cast<int>(error)));
         view().attemptOpen = false;
+        if (s_.race()) s_.mutableRace().connectionEnded(s_.now());
         ledger().outcome(Exchange::connection);
     }
     void readerConnected() override {
@@ -53,14 +57,25 @@ public:
         s_.trace(fmt::format("readerDisconnected {}", static_cast<int>(cause)));
         view().connected = false;
         ++view().disconnections;
+        if (s_.race()) s_.mutableRace().connectionEnded(s_.now());
         // The loss of the link is the outcome of a version exchange still waiting.
         if (ledger().isOpen(Exchange::version)) ledger().outcome(Exchange::version);
         ledger().outcome(Exchange::disconnection);
         if (view().exportRun >= 0) ledger().forgetUnreportedExports(view().exportRun);
         view().exportRun = -1;
     }
-    void scanReceived(std::optional<ScanResult>, bool contactPending) override {
-        s_.trace(fmt::format("scanReceived pending={}", contactPending));
+    void scanReceived(std::optional<ScanResult> result, bool contactPending) override {
+        std::string id;
+        if (result && result->scan && result->scan->xpdr) id = result->scan->xpdr->id;
+        s_.trace(fmt::format("scanReceived {} pending={}", id.empty() ? "-" : id, contactPending));
+        if (s_.race()) {
+            if (contactPending) {
+                s_.mutableRace().pending(id);
+            } else {
+                s_.mutableRace().final(id);
+            }
+            return;
+        }
         if (contactPending) {
             if (!view().scanOpen) {
                 // A reading the reader started on its own: an exchange of its own.
@@ -73,6 +88,10 @@ public:
     }
     void scanFailed() override {
         s_.trace("scanFailed");
+        if (s_.race()) {
+            s_.mutableRace().final("");
+            return;
+        }
         finalScanReport();
     }
     void exportReceived(std::optional<ScanResult>, long number) override {
@@ -82,13 +101,18 @@ public:
     void version(const std::string& text) override {
         s_.trace("version " + text);
         view().version = text;
+        if (s_.race()) s_.mutableRace().version(text, s_.expectedVersion());
         ledger().outcome(Exchange::version);
     }
     void battery(long level) override {
         s_.trace(fmt::format("battery {}", level));
         view().batterySinceConnect = true;
+        if (s_.race()) s_.mutableRace().battery();
     }
-    void startUpdate(long slices) override { s_.trace(fmt::format("startUpdate {}", slices)); }
+    void startUpdate(long slices) override {
+        s_.trace(fmt::format("startUpdate {}", slices));
+        if (s_.race()) s_.mutableRace().startUpdate();
+    }
     void updateStatus(long slice) override { s_.trace(fmt::format("updateStatus {}", slice)); }
     void endUpdate(std::optional<OrvexDeviceUpdateStatus> status) override {
         s_.trace(fmt::format("endUpdate {}", status ? static_cast<int>(*status) : -1));
@@ -112,7 +136,10 @@ public:
     explicit UploadObserver(SoakSession& session) : s_(session) {}
     void onWrite(const std::shared_ptr<platform::Peripheral>&, const Bytes& bytes, const Uuid&,
                  WriteType) override {
-        if (bytes == Bytes{0xFE, 0x00, 0x00}) s_.mutableLedger().open(Exchange::upload);
+        if (bytes.size() >= 3 && bytes[0] == 0xFE && bytes[1] == 0x00 && bytes[2] == 0x00) {
+            if (bytes.size() == 3) s_.mutableLedger().open(Exchange::upload);
+            if (s_.race()) s_.mutableRace().lockFrameWritten();
+        }
     }
 
 private:
@@ -156,9 +183,13 @@ public:
     TappedReader(std::shared_ptr<sim::SimReader> reader, SoakSession& session)
         : reader_(std::move(reader)), s_(session) {}
     void attached(std::shared_ptr<sim::SimDeviceContext> context) override {
+        s_.setDeviceContext(context);
         reader_->attached(std::make_shared<TapContext>(std::move(context), s_));
     }
-    void onConnect() override { reader_->onConnect(); }
+    void onConnect() override {
+        s_.mutableRace().readerConnected();
+        reader_->onConnect();
+    }
     void onNotifyChanged(const Uuid& characteristic, bool enabled) override {
         reader_->onNotifyChanged(characteristic, enabled);
     }
@@ -171,6 +202,33 @@ private:
     std::shared_ptr<sim::SimReader> reader_;
     SoakSession& s_;
 };
+
+// The id of the reading in a packed (88, 8F) or text (55) record, as SimTag::id() prints it;
+// empty for any other message.
+std::string readingId(const Bytes& m) {
+    if ((m[0] == 0x88 || m[0] == 0x8F) && m.size() == 9) {
+        sim::SimTag tag;
+        tag.country = static_cast<std::uint16_t>(m[2] << 8 | m[3]);
+        tag.nationalNumber = 0;
+        for (int i = 4; i >= 0; --i) tag.nationalNumber = tag.nationalNumber << 8 | m[4 + i];
+        return tag.id();
+    }
+    if (m[0] == 0x55 && m.size() == 31) {
+        std::string id(m.begin() + 9, m.begin() + 25);
+        id.erase(id.find_last_not_of(' ') + 1);
+        return id;
+    }
+    return {};
+}
+
+// The firmware name as the link shortens it.
+std::string shortVersion(std::string text) {
+    constexpr std::string_view kLong = "KESTRALON KX100 MOBILE";
+    if (const auto at = text.find(kLong); at != std::string::npos) {
+        text.replace(at, kLong.size(), "KX100-M");
+    }
+    return text;
+}
 
 Bytes uploadImage(std::size_t slices) {
     Bytes image(16 + 80 * slices);
@@ -201,12 +259,19 @@ SoakSession::SoakSession(const SoakOptions& options, std::uint64_t start,
             platform_->setMicroAppImage(uploadImage(1 + random_() % 3));
         }
     }
+    if (options_.race) addRaceTags();
+    expectedVersion_ = shortVersion(readerConfig_.version);
     reader_ = std::make_shared<sim::SimReader>(readerConfig_);
+    if (options_.race) {
+        reader_->setSendTap([this](const Bytes& message, sim::SimSendKind kind) {
+            if (kind == sim::SimSendKind::message) sent(message);
+        });
+    }
     platform_->addDevicePeripheral(readerConfig_.name,
                                    sim::SimReader::gattLayout(readerConfig_.service),
                                    std::make_shared<TappedReader>(reader_, *this));
     platform_->setObserver(std::make_shared<UploadObserver>(*this));
-    link_ = detail::ReaderInterfaceFactory::make(platform_);
+    link_ = ReaderInterface::create(platform_);
     delegate_ = std::make_shared<LedgerDelegate>(*this);
     link_->setDelegate(delegate_);
 }
@@ -216,6 +281,68 @@ SoakSession::~SoakSession() {
     platform_->runUntilIdle();
     platform_->setObserver(nullptr);
     platform_->shutdown();
+}
+
+double SoakSession::now() const {
+    return platform_->now();
+}
+
+// Trigger animals of every type, with and without a contact, then the tags of host scans
+// (all FDX-B): each read once, so that a report names the reading it belongs to.
+void SoakSession::addRaceTags() {
+    const auto contact = sim::SimReaderConfig::defaultTags().front().contact;
+    auto& tags = readerConfig_.tags;
+    firstAnimal_ = tags.size();
+    animals_ = static_cast<std::size_t>(options_.sessionSeconds / options_.paceLow) + 8;
+    for (std::size_t i = 0; i < animals_; ++i) {
+        sim::SimTag tag;
+        const double r = uniform(0.0, 1.0);
+        tag.type = r < 0.6 ? 4 : r < 0.75 ? 1 : r < 0.85 ? 3 : 6;  // FDX-B, HDX, FDX-A, EM4102
+        tag.country = tag.type == 4 ? 999 : tag.type == 1 ? 124 : tag.type == 3 ? 250 : 0;
+        tag.nationalNumber = 100000 + i;
+        if (tag.type == 4 && chance(0.7)) tag.contact = contact;
+        tags.push_back(tag);
+    }
+    firstHostTag_ = tags.size();
+    hostTags_ = static_cast<std::size_t>(options_.sessionSeconds / 0.2) + 8;
+    for (std::size_t i = 0; i < hostTags_; ++i) {
+        sim::SimTag tag;
+        tag.nationalNumber = 500000 + i;
+        if (chance(0.5)) tag.contact = contact;
+        tags.push_back(tag);
+    }
+}
+
+void SoakSession::sent(const Bytes& message) {
+    if (message.empty()) return;
+    if (deviceContext_ && (!deviceContext_->isConnected() ||
+                           !deviceContext_->isNotifying(
+                               sim::SimReader::notifyCharacteristic(readerConfig_.service)))) {
+        return;  // the host cannot hear it
+    }
+    const double t = platform_->now();
+    if (const std::string id = readingId(message); !id.empty()) {
+        trace("reader sends reading " + id);
+        race_.readingOnAir(id, t);
+        return;
+    }
+    switch (message[0]) {
+        case 0x8E:
+            trace("reader sends battery");
+            race_.batteryOnAir(t);
+            break;
+        case 0x84:
+            if (message.size() == 3 && message[2] == 0x02) race_.uploadAsked();
+            break;
+        case 0x81:
+            race_.lockAcknowledged();
+            break;
+        case 0x7F:
+            race_.refusalOnAir();
+            break;
+        default:
+            break;
+    }
 }
 
 void SoakSession::trace(const std::string& line) const {
@@ -236,6 +363,10 @@ void SoakSession::advance(double seconds) {
 }
 
 void SoakSession::play() {
+    if (options_.race) {
+        playRace();
+        return;
+    }
     link_->initializeBluetooth();
     advance(0.0);
     const double end = platform_->now() + options_.sessionSeconds;
@@ -250,6 +381,67 @@ void SoakSession::play() {
     advance(30.0);
 }
 
+void SoakSession::connect() {
+    race_.hostConnecting();
+    link_->connectToReader();
+}
+
+void SoakSession::disconnect() {
+    race_.hostLeaving();
+    link_->disconnectFromReader();
+}
+
+// The host's steps as in play(), and the reader's own traffic on clocks of its own.
+void SoakSession::playRace() {
+    link_->initializeBluetooth();
+    advance(0.0);
+    const double end = platform_->now() + options_.sessionSeconds;
+    double nextHost = platform_->now();
+    double nextTrigger = nextHost + uniform(options_.paceLow, options_.paceHigh);
+    double nextBattery = nextHost + uniform(5.0, 30.0);
+    double nextExport = nextHost + uniform(10.0, 60.0);
+    while (platform_->now() < end) {
+        const double next = std::min({nextHost, nextTrigger, nextBattery, nextExport});
+        advance(std::max(0.0, next - platform_->now()));
+        // The clock's sum may fall a hair short of `next`.
+        const double t = platform_->now() + 1e-9;
+        if (t >= nextTrigger) {
+            triggerReading();
+            nextTrigger = t + uniform(options_.paceLow, options_.paceHigh);
+        }
+        if (t >= nextBattery) {
+            trace("reader reports battery");
+            reader_->reportBattery();
+            nextBattery = t + uniform(5.0, 30.0);
+        }
+        if (t >= nextExport) {
+            view_.exportRun = exportRuns_++;
+            trace("reader export");
+            reader_->exportReadings();
+            nextExport = t + uniform(10.0, 60.0);
+        }
+        if (t >= nextHost) {
+            hostStep();
+            nextHost = platform_->now() + uniform(0.2, 3.0);
+        }
+    }
+    disconnect();
+    advance(60.0);
+    disconnect();
+    advance(30.0);
+}
+
+void SoakSession::triggerReading() {
+    if (nextAnimal_ == animals_) return;
+    const std::size_t index = firstAnimal_ + nextAnimal_++;
+    const auto& tag = readerConfig_.tags[index];
+    race_.expectTag(tag.id(), tag.type == 4);
+    const bool text = chance(0.5);
+    trace(fmt::format("reader trigger {} type {} {}", tag.id(), tag.type, text ? "text" : "packed"));
+    reader_->setTagInField(index);
+    reader_->triggerReading(text ? sim::SimReadingFormat::text : sim::SimReadingFormat::packed);
+}
+
 void SoakSession::connectAndIdle(double seconds) {
     link_->initializeBluetooth();
     advance(0.0);
@@ -262,26 +454,40 @@ void SoakSession::hostStep() {
     if (!view_.ready) return;
     if (!view_.connected) {
         // Hosts connect again after every failure and every loss of the link.
-        if (!view_.attemptOpen) link_->connectToReader();
+        if (!view_.attemptOpen) connect();
         return;
     }
+    if (options_.quietHost) return;
     const double r = uniform(0.0, 1.0);
     if (r < 0.40) {
         if (!view_.scanOpen) scan();
     } else if (r < 0.55) {
         if (options_.overlap || !view_.scanOpen) writeContact();
     } else if (r < 0.65) {
-        askForExport();
+        if (!options_.race) askForExport();  // with race traffic the reader exports by itself
     } else if (r < 0.67) {
-        link_->disconnectFromReader();
-    } else if (r < 0.72) {
+        disconnect();
+    } else if (r < 0.72 && !options_.race) {
         reader_->setTagInField(chance(0.7) ? std::optional<std::size_t>(0) : std::nullopt);
     }
 }
 
 void SoakSession::scan() {
-    ledger_.open(Exchange::scan);
-    view_.scanOpen = true;
+    if (options_.race) {
+        // A tag of its own for every host scan, or none.
+        std::optional<std::size_t> index;
+        std::string id;
+        if (nextHostTag_ < hostTags_ && chance(0.7)) {
+            index = firstHostTag_ + nextHostTag_++;
+            id = readerConfig_.tags[*index].id();
+            race_.expectTag(id, true);
+        }
+        race_.hostScan(id);
+        reader_->setTagInField(index);
+    } else {
+        ledger_.open(Exchange::scan);
+        view_.scanOpen = true;
+    }
     trace("host scan");
     link_->scan();
     if (options_.overlap) {
@@ -291,6 +497,7 @@ void SoakSession::scan() {
 }
 
 void SoakSession::writeContact() {
+    if (options_.race) reader_->setTagInField(0);  // the tag whose contact is written
     const std::size_t which = ledger_.open(Exchange::contactWrite);
     trace("host writeContact");
     link_->writeContact("OWNER@EXAMPLE.COM", "+44 7946 0001", chance(0.8) ? kTagId : kOtherTagId,

@@ -6,8 +6,10 @@
 #include <optional>
 #include <random>
 #include <string>
+#include <utility>
 
 #include "Ledger.hpp"
+#include "RaceLedger.hpp"
 #include "orvex/ReaderInterface.hpp"
 #include "orvex/sim/SimPlatform.hpp"
 #include "orvex/sim/SimReader.hpp"
@@ -24,6 +26,14 @@ struct SoakOptions {
     double sessionSeconds = 120.0;
     // Prints every delegate call with its virtual time.
     bool trace = false;
+    // The reader talks by itself at race pace: trigger readings of every tag type every
+    // 0.3-2 s, battery reports and exports, all checked by the race ledger.
+    bool race = false;
+    // Seconds between two trigger readings, drawn evenly from this range.
+    double paceLow = 0.3;
+    double paceHigh = 2.0;
+    // The host only connects (no scans, contact writes or disconnections).
+    bool quietHost = false;
 };
 
 // What the host hears, as the ledger needs it.
@@ -56,16 +66,31 @@ public:
     void connectAndIdle(double seconds);
 
     const Ledger& ledger() const { return ledger_; }
+    const RaceLedger& raceLedger() const { return race_; }
+    bool race() const { return options_.race; }
+    const std::string& expectedVersion() const { return expectedVersion_; }
+    double now() const;
     const HostView& host() const { return view_; }
     std::uint64_t start() const { return start_; }
 
     // For the session's parts (delegate, tap, observer).
     Ledger& mutableLedger() { return ledger_; }
+    RaceLedger& mutableRace() { return race_; }
+    // The reader's side of the race ledger: one message the reader sent.
+    void sent(const platform::Bytes& message);
+    void setDeviceContext(std::shared_ptr<sim::SimDeviceContext> context) {
+        deviceContext_ = std::move(context);
+    }
     HostView& mutableHost() { return view_; }
     void trace(const std::string& line) const;
 
 private:
     void hostStep();
+    void playRace();
+    void addRaceTags();
+    void triggerReading();
+    void disconnect();
+    void connect();
     void scan();
     void writeContact();
     void askForExport();
@@ -78,12 +103,21 @@ private:
     std::mt19937_64 random_;
     sim::SimReaderConfig readerConfig_;
     Ledger ledger_;
+    RaceLedger race_;
+    std::string expectedVersion_;
+    std::size_t firstAnimal_ = 0;
+    std::size_t animals_ = 0;
+    std::size_t nextAnimal_ = 0;
+    std::size_t firstHostTag_ = 0;
+    std::size_t hostTags_ = 0;
+    std::size_t nextHostTag_ = 0;
+    std::shared_ptr<sim::SimDeviceContext> deviceContext_;
     HostView view_;
     long exportRuns_ = 0;
     std::shared_ptr<sim::SimPlatform> platform_;
     std::shared_ptr<sim::SimReader> reader_;
     std::shared_ptr<ReaderInterfaceDelegate> delegate_;
-    std::unique_ptr<ReaderInterface> link_;
+    std::shared_ptr<ReaderInterface> link_;
 };
 
 }  // namespace orvex::soak

@@ -3,6 +3,7 @@
 
 #include <fmt/format.h>
 
+#include <algorithm>
 #include <string>
 
 namespace orvex::soak {
@@ -41,6 +42,16 @@ std::string_view label(Exchange kind) {
             return "export record";
         case Exchange::disconnection:
             return "disconnection";
+        case Exchange::fdxbReading:
+            return "FDX-B reading";
+        case Exchange::otherReading:
+            return "other reading by id";
+        case Exchange::scanFailed:
+            return "scan failed";
+        case Exchange::batteryReport:
+            return "battery report";
+        case Exchange::invented:
+            return "invented";
     }
     return "?";
 }
@@ -59,6 +70,16 @@ void Tally::add(Exchange kind, int outcomes, std::uint64_t start) {
     }
 }
 
+void Tally::addPooled(Exchange kind, long total, long none, long more, std::uint64_t start) {
+    auto& k = kinds_[static_cast<std::size_t>(kind)];
+    k.total += total;
+    k.none += none;
+    k.moreThanOne += more;
+    k.exactlyOne += std::max(0L, total - none - more);
+    if (none > 0) keep(k.noneStarts, start);
+    if (more > 0) keep(k.moreStarts, start);
+}
+
 bool Tally::hasViolation() const {
     for (const auto& k : kinds_) {
         if (k.none > 0 || k.moreThanOne > 0) return true;
@@ -66,11 +87,12 @@ bool Tally::hasViolation() const {
     return false;
 }
 
-void Tally::print() const {
+void Tally::print(bool race) const {
     fmt::print("{:<20} {:>9} {:>12} {:>7} {:>14}   {}\n", "exchange", "total", "exactly one",
                "none", "more than one", "random start of the first violations (none / more)");
     for (std::size_t i = 0; i < kExchangeKinds; ++i) {
         const auto& k = kinds_[i];
+        if (!race && i >= static_cast<std::size_t>(kFirstRaceKind)) break;
         fmt::print("{:<20} {:>9} {:>12} {:>7} {:>14}   {} / {}\n", label(static_cast<Exchange>(i)),
                    k.total, k.exactlyOne, k.none, k.moreThanOne, list(k.noneStarts),
                    list(k.moreStarts));

@@ -17,8 +17,16 @@ enum class Exchange {
     contactWrite,
     exportRecord,
     disconnection,
+    // Race traffic (RaceLedger).
+    fdxbReading,
+    otherReading,
+    scanFailed,
+    batteryReport,
+    invented,
 };
-inline constexpr std::size_t kExchangeKinds = 7;
+inline constexpr std::size_t kExchangeKinds = 12;
+// The first kind that only race traffic counts.
+inline constexpr Exchange kFirstRaceKind = Exchange::fdxbReading;
 
 std::string_view label(Exchange kind);
 
@@ -38,10 +46,12 @@ public:
     // One exchange of `kind` in the session started from `start` ended with `outcomes`
     // outcomes.
     void add(Exchange kind, int outcomes, std::uint64_t start);
+    // `total` outcomes counted together, of which `none` were missing and `more` too many.
+    void addPooled(Exchange kind, long total, long none, long more, std::uint64_t start);
     bool hasViolation() const;
     const KindTally& of(Exchange kind) const { return kinds_[static_cast<std::size_t>(kind)]; }
-    // The table, one line per kind.
-    void print() const;
+    // The table, one line per kind (the race kinds only with `race`).
+    void print(bool race) const;
 
 private:
     std::array<KindTally, kExchangeKinds> kinds_{};

@@ -33,9 +33,14 @@ struct Arguments {
 void usage() {
     std::fputs(
         "usage: orvex_soak [--sessions N] [--start S] [--drop R] [--duplicate R] [--garbage R]\n"
-        "                  [--overlap] [--seconds T] [--no-checks] [--trace]\n"
+        "                  [--overlap] [--race] [--pace LOW HIGH] [--quiet-host]\n"
+        "                  [--seconds T] [--no-checks] [--trace]\n"
         "  Runs N sessions with random start values S, S+1, ... (rates R from 0 to 1).\n"
-        "  --overlap issues contact writes shortly after scans; --trace prints every\n"
+        "  --overlap issues contact writes shortly after scans; --race has the reader read\n"
+        "  tags on its trigger every 0.3-2 s, report its battery and export by itself,\n"
+        "  and checks every message it sent against what the host heard (--pace sets the\n"
+        "  seconds between trigger readings; --quiet-host has the host only connect);\n"
+        "  --trace prints every\n"
         "  report (use it with --sessions 1 to replay one session).\n",
         stderr);
 }
@@ -75,6 +80,15 @@ bool parseArguments(int argc, char** argv, Arguments& a) {
             ok = value(v) && parse(v, a.options.sessionSeconds) && a.options.sessionSeconds > 0;
         } else if (arg == "--overlap") {
             a.options.overlap = true;
+        } else if (arg == "--race") {
+            a.options.race = true;
+        } else if (arg == "--pace") {
+            std::string_view high;
+            ok = value(v) && parse(v, a.options.paceLow) && value(high) &&
+                 parse(high, a.options.paceHigh) && a.options.paceLow >= 0.05 &&
+                 a.options.paceHigh >= a.options.paceLow;
+        } else if (arg == "--quiet-host") {
+            a.options.quietHost = true;
         } else if (arg == "--no-checks") {
             a.checks = false;
         } else if (arg == "--trace") {
@@ -131,6 +145,12 @@ int main(int argc, char** argv) {
         SoakSession session(a.options, start);
         session.play();
         session.ledger().addTo(tally, start);
+        if (a.options.race) session.raceLedger().addTo(tally, start);
+        if (a.options.trace) {
+            for (const auto& what : session.raceLedger().invented()) {
+                fmt::print("invented: {}\n", what);
+            }
+        }
     }
     fmt::print(
         "{} sessions (random start {} to {}), {:.0f} s of host activity each; answers lost "
@@ -138,7 +158,12 @@ int main(int argc, char** argv) {
         a.sessions, a.firstStart, a.firstStart + a.sessions - 1, a.options.sessionSeconds,
         a.options.dropRate * 100, a.options.duplicateRate * 100, a.options.garbageRate * 100,
         a.options.overlap ? "shortly after scans" : "while no scan is outstanding");
-    tally.print();
+    if (a.options.race) {
+        fmt::print("race traffic: trigger readings every {}-{} s, battery reports, exports{}\n",
+                   a.options.paceLow, a.options.paceHigh,
+                   a.options.quietHost ? "; the host only connects" : "");
+    }
+    tally.print(a.options.race);
 
     bool ok = !tally.hasViolation();
     if (a.checks) {

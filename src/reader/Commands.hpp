@@ -67,8 +67,6 @@ inline constexpr std::string_view STATUS_TAG = "QX,S";
 inline constexpr std::uint8_t STATUS_BEGIN = 'B';
 inline constexpr std::uint8_t STATUS_END = 'E';
 
-// The receive buffer never holds more than this; a message that would pass it is dropped.
-inline constexpr std::size_t READ_BUFFER_CAP = 4096;
 
 // Micro-app image layout.
 inline constexpr std::size_t MICRO_APP_HEAD_SIZE = ReaderInterface::MICRO_APP_HEAD_SIZE;
@@ -92,6 +90,15 @@ inline constexpr double CONTACT_TIMEOUT = 21.0;
 inline constexpr double CONTACT_WRITE_PHASE_TIMEOUT = 21.0;
 // The same export record again within this time is a doubled notification.
 inline constexpr double DOUBLED_EXPORT_RECORD_WINDOW = 1.0;
+// The same reading, battery level or contact record again, right after itself and within this
+// time, is a doubled notification. A doubled notification comes with its original, in the
+// same connection event; two messages the reader sends are at least a connection event apart
+// (7.5 ms, the shortest interval Bluetooth LE allows), which this window stays below, so two
+// equal battery reports, or two readings whose tags hold the same contact, are both reported.
+inline constexpr double DOUBLED_MESSAGE_WINDOW = 0.005;
+// Readings that wait for their contact to be read. A reading beyond them is reported at once
+// without its contact (and the log says so).
+inline constexpr std::size_t READING_QUEUE_CAP = 32;
 inline constexpr long PING_LIMIT = 9;  // the link drops when pingCounter exceeds this
 inline constexpr long BATTERY_PERIOD = 100;
 inline constexpr double BATTERY_FULL_SCALE = 134.0;

@@ -22,47 +22,35 @@ void Link::readContact() {
     writeData(command);
 }
 
-// The reading is reported without its contact, whatever part of the answer has arrived.
+// The reading is reported without its contact. A message half received is left to complete:
+// it may be anything the reader sends (the watchdog drops it if the reader falls silent).
 void Link::contactTimerBlock() {
     contactTimer.reset();
-    if (!contactPending) return;
-    if (state == State::waitingForContact || state == State::receivingContact) {
-        readBuffer.clear();
-        state = State::idle;
-    }
-    finishReading();
+    if (readings_.empty() || !readings_.front().asked) return;
+    if (state == State::waitingForContact) state = State::idle;
+    finishReading(nullptr);
+    pumpContactReads();
 }
 
-// 7E while waitingForContact: the tag holds no contact to give.
-void Link::noContact() {
-    state = State::idle;
-    finishReading();
+// The final report of the oldest reading that waits for its contact.
+void Link::finishReading(std::shared_ptr<Contact> contact) {
+    if (readings_.empty()) return;
+    if (readings_.front().asked) stopTimer(contactTimer, true);
+    ScanResult result = std::move(readings_.front().result);
+    readings_.pop_front();
+    result.contact = std::move(contact);
+    report([&](auto& d) { d.scanReceived(std::move(result), false); });
 }
 
-void Link::finishReading() {
-    contactPending = false;
-    stopTimer(contactTimer, true);
-    const auto result = currentScan;
-    report([&](auto& d) { d.scanReceived(result, false); });
-}
-
-std::shared_ptr<Contact> Link::handleContact() {
-    if (readBuffer.size() < CONTACT_ANSWER_SIZE) return nullptr;
-    stopTimer(contactTimer, true);
-    Bytes record(readBuffer.begin() + 1, readBuffer.end());
+// A contact record (10 and 24 record bytes) belongs to the oldest reading that waits for
+// its contact, asked for or not yet (a reader may send it on its own); with none waiting it
+// answers nothing.
+void Link::contactAnswer(std::span<const std::uint8_t> bytes) {
+    if (readings_.empty()) return;
+    Bytes record(bytes.begin() + 1, bytes.end());
     auto contact = Contact::decode(record);
-    readBuffer.clear();
-    state = State::idle;
-    return contact;
-}
-
-// A contact answer (state receivingContact, 25 bytes or more), for the reading that asked
-// for it.
-void Link::contactAnswerComplete() {
-    if (currentScan) currentScan->contact = handleContact();
-    readBuffer.clear();
-    state = State::idle;
-    finishReading();
+    if (state == State::waitingForContact) state = State::idle;
+    finishReading(std::move(contact));
 }
 
 void Link::doWriteContact(std::string name, std::string phone, std::string xpdrId,
@@ -83,9 +71,10 @@ void Link::doWriteContact(std::string name, std::string phone, std::string xpdrI
     // upload (the reader is locked), no reading or contact read that still owes the host its
     // report, and no message half received. Link-internal exchanges (ping, battery) give way.
     const bool linkFree =
-        state == State::idle || state == State::pingSent || state == State::waitingForBattery;
+        (state == State::idle || state == State::pingSent || state == State::waitingForBattery) &&
+        framer_.buffered() == 0;
     if (!peripheral || !characteristic || !isConnected_.load() || contactUpdater ||
-        readerUpdater || scanPending || contactPending || !linkFree) {
+        readerUpdater || scanPending || !readings_.empty() || !linkFree) {
         deliver(false, OrvexContactStatus::protocolError);
         return;
     }
@@ -110,6 +99,8 @@ void Link::doWriteContact(std::string name, std::string phone, std::string xpdrI
                              if (!current || link->contactUpdater != current) return;
                              link->contactUpdater.reset();
                              if (link->state == State::writingContact) link->state = State::idle;
+                             // Readings that came during the write have their contacts read.
+                             link->pumpContactReads();
                          });
 }
 

@@ -20,7 +20,9 @@ void Link::watchdog() {
     if (isConnected_.load() && (state == State::pingSent || state == State::waitingForBattery)) {
         state = State::idle;
     }
-    if (state != State::idle) {
+    // A message half received keeps the link from pinging: the answer would be taken for its
+    // next byte.
+    if (state != State::idle || framer_.buffered() > 0) {
         log(LogLevel::debug, "watchdog tick: link busy, {} silent tick(s) so far", silentTicks);
         countSilentTick();
         return;
@@ -54,16 +56,19 @@ void Link::watchdog() {
 // the ping limit does; a message left half-received is dropped instead and the link goes
 // back to idle. Readings and contact operations have timers of their own.
 void Link::countSilentTick() {
-    switch (state) {
-        case State::idle:
-        case State::waitingForScan:
-        case State::waitingForContact:
-        case State::writingContact:
-            silentTicks = 0;
-            heardFromReader = false;
-            return;
-        default:
-            break;
+    const bool midMessage = framer_.buffered() > 0;
+    if (!midMessage) {
+        switch (state) {
+            case State::idle:
+            case State::waitingForScan:
+            case State::waitingForContact:
+            case State::writingContact:
+                silentTicks = 0;
+                heardFromReader = false;
+                return;
+            default:
+                break;
+        }
     }
     if (!isConnected_.load()) return;
     silentTicks = heardFromReader ? 0 : silentTicks + 1;
@@ -71,18 +76,11 @@ void Link::countSilentTick() {
     if (silentTicks <= PING_LIMIT) return;
     log(LogLevel::info, "the reader stayed silent for {} watchdog ticks", silentTicks);
     silentTicks = 0;
-    switch (state) {
-        case State::receivingScan:
-        case State::receivingExport:
-        case State::receivingContact:
-        case State::incomingScan:
-            // A message that stopped half-way will not be completed: drop it and go back
-            // to idle, where the pings tell whether the reader is still there.
-            readBuffer.clear();
-            state = State::idle;
-            return;
-        default:
-            break;
+    if (midMessage) {
+        // A message that stopped half-way will not be completed: drop it; the pings then
+        // tell whether the reader is still there.
+        framer_.clear();
+        return;
     }
     if (readerPeripheral) {
         cancelReaderConnection();  // the disconnection handling does the rest
@@ -104,21 +102,18 @@ void Link::pingReader() {
     writeData(PING_DATA);
 }
 
-// The version text ends with a zero byte; until it does, it is still arriving.
-void Link::handleVersion() {
-    if (readBuffer.size() < 2 || readBuffer.back() != 0x00) return;
-    const auto text = versionText(readBuffer);
+void Link::handleVersion(std::span<const std::uint8_t> message) {
+    const auto text = versionText(message);
     report([&](auto& d) { d.version(text); });
-    readBuffer.clear();
     checkMicroApp();
 }
 
-void Link::handleBattery() {
-    if (readBuffer.size() < BATTERY_ANSWER_SIZE) return;
-    const auto level = batteryLevel(readBuffer[1]);
+// The reader's battery level, asked for or sent on its own, is always reported; it ends a
+// battery request under way.
+void Link::handleBattery(std::span<const std::uint8_t> message) {
+    const auto level = batteryLevel(message[1]);
+    if (state == State::waitingForBattery) state = State::idle;
     report([level](auto& d) { d.battery(level); });
-    readBuffer.clear();
-    state = State::idle;
 }
 
 }  // namespace orvex::detail

@@ -99,13 +99,32 @@ void Link::centralManagerDidUpdateState(platform::ManagerState managerState) {
     }
 }
 
-// The adapter left the powered-on state under an established link. Timers and the
-// peripheral are kept, as the platform reports the end of the connection separately.
+// The adapter left the powered-on state under an established link. The link is over: it
+// lets the peripheral go and stops its timers, so nothing more is written and nothing heard
+// from the reader starts a connection again; a new one starts only from connectToReader(). The
+// platform's report of the connection's end, if it comes, then finds nothing to report.
 void Link::lostLinkReport() {
     endOutstandingExchanges();
     isConnected_.store(false);
     state = State::idle;
+    endLink();
     report([](auto& d) { d.readerDisconnected(OrvexDisconnectionCause::bluetoothStatusChanged); });
+}
+
+void Link::endLink() {
+    stopTimer(watchdogTimer, true);
+    stopTimer(connectionTimer, true);
+    msgCounter = 0;
+    silentTicks = 0;
+    framer_.clear();
+    hasLastExportRecord = false;
+    hasLastMessage = false;
+    if (readerPeripheral) {
+        cancelReaderConnection();
+        readerPeripheral.reset();
+    }
+    readerCharacteristic.reset();
+    readerUartReadCharacteristic.reset();
 }
 
 void Link::doConnectToReader() {
@@ -136,6 +155,8 @@ void Link::failConnection(OrvexConnectionError error) {
     if (!attemptOpen) return;
     attemptOpen = false;
     stopTimer(connectionTimer, true);
+    // The probes stop with the attempt.
+    stopTimer(watchdogTimer, true);
     report([error](auto& d) { d.connectionFailed(error); });
 }
 
@@ -289,8 +310,9 @@ void Link::didDisconnect(const std::shared_ptr<platform::Peripheral>& peripheral
     } else {
         failConnection(OrvexConnectionError::connectionOutOfState);
     }
-    readBuffer.clear();
+    framer_.clear();
     hasLastExportRecord = false;
+    hasLastMessage = false;
     state = State::idle;
 }
 

@@ -5,6 +5,7 @@
 #include <atomic>
 #include <condition_variable>
 #include <cstdint>
+#include <deque>
 #include <functional>
 #include <memory>
 #include <mutex>
@@ -21,6 +22,7 @@
 #include "reader/AsymmetricFence.hpp"
 #include "reader/Commands.hpp"
 #include "reader/GuardedDelegate.hpp"
+#include "reader/MessageFramer.hpp"
 #include "reader/State.hpp"
 
 namespace orvex::detail {
@@ -36,10 +38,10 @@ class ReaderUpdater;
 // The member functions live in several files, one concern each:
 //   Link.cpp        construction, public operations, delegate access, teardown
 //   Lifecycle.cpp   adapter state, discovery, connection, GATT discovery, disconnection
-//   Framing.cpp     notifications, handshake, receive buffer and dispatch, writeData
+//   Receiving.cpp   notifications, handshake, whole messages routed by kind, writeData
 //   KeepAlive.cpp   watchdog, pings, version and battery
-//   Scanning.cpp    scan(), scan timer, packed/text/export records, status messages
-//   Contacts.cpp    contact read after an FDX-B reading, writeContact
+//   Scanning.cpp    scan(), scan timer, readings and their queue, export records
+//   Contacts.cpp    contact reads of the queued FDX-B readings, writeContact
 //   MicroApp.cpp    micro-app check and upload
 class Link : public platform::CentralManagerDelegate,
              public platform::PeripheralDelegate,
@@ -91,8 +93,8 @@ public:
                         const std::shared_ptr<platform::Characteristic>& characteristic,
                         const Bytes& value) override;
 
-    // For tests and fuzzers: the receive buffer's size (link queue only).
-    std::size_t readBufferSize() const { return readBuffer.size(); }
+    // For tests and fuzzers: the bytes of a message not yet whole (link queue only).
+    std::size_t readBufferSize() const { return framer_.buffered(); }
 
 private:
     // The host's delegate, entered for one call or for a run of calls in a row (the records
@@ -193,6 +195,8 @@ private:
     void doDisconnectFromReader();
     void connectionTimeout();
     void lostLinkReport();
+    // Lets the reader go for good: timers stopped, peripheral and characteristics dropped.
+    void endLink();
     void characteristicsReady();
     void cancelReaderConnection();
     // Reports the one failure of the connection attempt under way; nothing once the attempt
@@ -208,17 +212,17 @@ private:
     void endInterruptedUpload();
     void endUpload(OrvexDeviceUpdateStatus status);  // MicroApp.cpp; used on connection loss
 
-    // Framing.cpp
-    void handshakeAnswer(const Bytes& value);
-    void readData(const Bytes& data);
-    void handleData();
-    // In the version and micro-app check exchanges, drops leading bytes that cannot start
-    // the awaited answer (a late ping answer, a stray code).
-    void dropBytesBeforeAwaitedAnswer();
-    void statusMessage(const Bytes& data);
-    // Appends to `readBuffer`; false (and an empty buffer) when that would pass
-    // READ_BUFFER_CAP, so a message that never completes cannot grow it without bound.
-    bool appendToReadBuffer(const Bytes& data);
+    // Receiving.cpp
+    // Judges the reader's first answer; true when it completes the handshake.
+    bool handshakeAnswer(const Bytes& value);
+    // Whether `message` is a doubled notification of the message just before it.
+    bool isDoubled(const Message& message);
+    // What a whole message means to the link, by its kind and the exchange under way.
+    void route(const Message& message);
+    void negativeAnswer(std::span<const std::uint8_t> bytes);
+    void microAppCheckAnswer(std::span<const std::uint8_t> bytes);
+    void toContactUpdater(std::span<const std::uint8_t> bytes);
+    void statusMessage(std::uint8_t scanState);
     void writeData(const Bytes& data);
 
     // KeepAlive.cpp
@@ -227,50 +231,31 @@ private:
     // too long while the link waits for its answer.
     void countSilentTick();
     void pingReader();
-    void handleVersion();
-    void handleBattery();
+    void handleVersion(std::span<const std::uint8_t> message);
+    void handleBattery(std::span<const std::uint8_t> message);
 
     // Scanning.cpp
     void doScan();
     void scanTimerBlock();
     // The final report of a host scan that brought no reading.
     void failScan();
-    // Ends a scan or contact read that the loss of the connection interrupted.
+    // Ends the readings and the scan that the loss of the connection interrupted.
     void endInterruptedScan();
-    // Whether a reading or an export may start now without cutting into another exchange.
+    // Whether a status "B" may start a reader's scan now without cutting into another exchange.
     bool mayStartReading() const;
-    bool mayStartExport() const {
-        switch (state) {
-            case State::idle:
-            case State::pingSent:
-            case State::waitingForBattery:
-            case State::receivingExport:
-                return !scanPending;
-            default:
-                return false;
-        }
-    }
-    void scanRecordComplete();
-    // The export records in the receive buffer, or in a notification that came while the
-    // buffer was empty (its tail is buffered).
-    void exportRecordsComplete();
-    void exportRecordsComplete(std::span<const std::uint8_t> notification);
-    void endExportRecords() {
-        // A tail that starts another kind of message is judged by its own first byte.
-        if (readBuffer.empty() || readBuffer.front() != code::exportRecord) state = State::idle;
-    }
-    // Reports the whole records at the start of `bytes`; returns the bytes they took.
-    std::size_t reportExportRecords(std::span<const std::uint8_t> bytes);
-    ScanResult handleIncomingScan(std::span<const std::uint8_t> data) const;
+    void noResult();
+    void readingReceived(const Message& message);
+    // Sends the contact read of the oldest queued reading once nothing else holds the link.
+    void pumpContactReads();
+    // Reports one or more export records in a row.
+    void exportRecordsReceived(std::span<const std::uint8_t> bytes);
 
     // Contacts.cpp
     void readContact();
     void contactTimerBlock();
-    void noContact();
-    // The final report of a reading: with the contact found, or without one.
-    void finishReading();
-    void contactAnswerComplete();
-    std::shared_ptr<Contact> handleContact();
+    // The final report of the oldest queued reading, with `contact` (or none).
+    void finishReading(std::shared_ptr<Contact> contact);
+    void contactAnswer(std::span<const std::uint8_t> bytes);
     void doWriteContact(std::string name, std::string phone, std::string xpdrId,
                         std::function<void(bool, OrvexContactStatus)> completion);
 
@@ -323,20 +308,24 @@ private:
     platform::WriteType characteristicWriteType = platform::WriteType::withoutResponse;
 
     State state = State::idle;
-    Bytes readBuffer;
+    MessageFramer framer_;
     long pingCounter = 0;
     long msgCounter = 0;
     // Watchdog ticks in a row that found the link waiting for the reader with nothing heard
     // from it since the tick before; past PING_LIMIT the link is dropped.
     long silentTicks = 0;
     bool heardFromReader = false;
-    std::optional<ScanResult> currentScan;
+    // FDX-B readings reported with their contact pending, oldest first; the first one's
+    // contact is asked for (`asked`) once nothing else holds the link.
+    struct PendingReading {
+        ScanResult result;
+        bool asked = false;
+    };
+    std::deque<PendingReading> readings_;
     // A connectToReader() has reported connecting() and not yet its outcome.
     bool attemptOpen = false;
     // A host scan waits for its reading or its failure.
     bool scanPending = false;
-    // A reading has been reported with its contact pending and waits for its final report.
-    bool contactPending = false;
     // The export record reported last, while no other message has come since, and when it
     // came: the same record again within a second is a doubled notification, not another
     // reading. (A reader exports again only when someone asks it to, which takes longer; a
@@ -345,6 +334,10 @@ private:
     std::array<std::uint8_t, EXPORT_RECORD_SIZE> lastExportRecord{};
     bool hasLastExportRecord = false;
     double lastExportRecordAt = 0.0;
+    // The reading, battery level or contact record just received (isDoubled()).
+    Bytes lastMessage;
+    bool hasLastMessage = false;
+    double lastMessageAt = 0.0;
 
     std::shared_ptr<platform::Timer> connectionTimer;
     std::shared_ptr<platform::Timer> watchdogTimer;

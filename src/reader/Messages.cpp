@@ -87,7 +87,7 @@ std::span<const std::uint8_t> untilZero(std::span<const std::uint8_t> buffer, st
 
 }  // namespace
 
-ScanResult decodePackedScan(const Bytes& buffer, double now) {
+ScanResult decodePackedScan(std::span<const std::uint8_t> buffer, double now) {
     if (buffer.size() < PACKED_SCAN_SIZE) return {};
     const std::int8_t type = buffer[1] <= 6 ? static_cast<std::int8_t>(buffer[1]) : 0;
     const unsigned country = std::min((unsigned{buffer[2]} << 8) | buffer[3], 999u);
@@ -119,7 +119,7 @@ long exportRecordNumber(std::span<const std::uint8_t> record) {
     return negative ? -value : value;
 }
 
-std::string versionText(const Bytes& buffer) {
+std::string versionText(std::span<const std::uint8_t> buffer) {
     const std::string text = utf8Lossy(untilZero(buffer, 1, buffer.size()));
     static constexpr std::string_view kLong = "KESTRALON KX100 MOBILE";
     static constexpr std::string_view kShort = "KX100-M";

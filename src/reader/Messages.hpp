@@ -17,7 +17,7 @@ namespace orvex::detail {
 // code bytes 2-3 big-endian capped at 999, national number bytes 4-8 as a 40-bit
 // little-endian value; id "CCC NNNNNNNNNNNN". Bytes from 9 on are ignored. Fewer than 9
 // bytes give a result with neither scan nor contact. The scan is dated `now`.
-ScanResult decodePackedScan(const Bytes& buffer, double now);
+ScanResult decodePackedScan(std::span<const std::uint8_t> buffer, double now);
 
 // Text scan record (lead byte 55) of N >= 31 bytes, one character per byte: type from
 // bytes 1..8 (trimmed type name), id = bytes 9..N-7 as they are. Fewer than 31 bytes give
@@ -32,7 +32,7 @@ long exportRecordNumber(std::span<const std::uint8_t> record);
 // Version text (lead byte 87): bytes 1 up to the first zero byte (or the end), read as
 // UTF-8 with ill-formed sequences replaced by U+FFFD, with every
 // "KESTRALON KX100 MOBILE" replaced by "KX100-M".
-std::string versionText(const Bytes& buffer);
+std::string versionText(std::span<const std::uint8_t> buffer);
 
 // Battery percentage from the raw level byte: 134 is full scale, capped at 100.
 long batteryLevel(std::uint8_t raw);

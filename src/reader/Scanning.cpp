@@ -1,18 +1,23 @@
 // SPDX-License-Identifier: Apache-2.0
-// Tag readings: the host's scan request with its timer, packed (88, 8F) and text (55) scan
-// records, and the reader's export records (AA).
+// Tag readings: the host's scan request with its timer, packed (88, 8F) and text (55)
+// readings, the queue of readings whose contact is still to be read, and the reader's export
+// records (AA).
 
 #include <algorithm>
 #include <cstring>
 #include <span>
 
 #include "reader/Link.hpp"
+#include "reader/Logging.hpp"
 #include "reader/Messages.hpp"
 
 namespace orvex::detail {
 
 void Link::doScan() {
-    if ((state != State::idle && state != State::pingSent) || scanPending || contactPending) {
+    // A message half received (an export under way, say) goes first, as do readings whose
+    // contact is still to be read.
+    if ((state != State::idle && state != State::pingSent) || scanPending || !readings_.empty() ||
+        framer_.buffered() > 0) {
         report([](auto& d) { d.scanFailed(); });
         return;
     }
@@ -24,16 +29,14 @@ void Link::doScan() {
     writeData(SCAN_DATA);
 }
 
-// Whatever part of the answer has arrived, the scan ends here without a reading.
+// The scan ends here without a reading. A message half received is left to complete: it
+// may be anything the reader sends (the watchdog drops it if the reader falls silent).
 void Link::scanTimerBlock() {
     scanTimer.reset();
     if (!scanPending) return;
-    if (state == State::waitingForScan || state == State::receivingScan ||
-        state == State::incomingScan) {
-        readBuffer.clear();
-        state = State::idle;
-    }
+    if (state == State::waitingForScan) state = State::idle;
     failScan();
+    pumpContactReads();
 }
 
 void Link::failScan() {
@@ -42,12 +45,26 @@ void Link::failScan() {
     report([](auto& d) { d.scanFailed(); });
 }
 
-void Link::endInterruptedScan() {
-    if (contactPending) {
-        finishReading();
-    } else if (scanPending) {
-        failScan();
+// 7E: no result for the reading or contact read under way.
+void Link::noResult() {
+    if (state == State::waitingForContact) {
+        state = State::idle;
+        finishReading(nullptr);
+    } else if (state == State::waitingForScan) {
+        // A host scan and a scan the reader announced end alike.
+        state = State::idle;
+        if (scanPending) {
+            failScan();
+        } else {
+            report([](auto& d) { d.scanFailed(); });
+        }
     }
+}
+
+void Link::endInterruptedScan() {
+    // Every reading still owes the host its final report, which comes without a contact.
+    while (!readings_.empty()) finishReading(nullptr);
+    if (scanPending) failScan();
 }
 
 bool Link::mayStartReading() const {
@@ -56,69 +73,69 @@ bool Link::mayStartReading() const {
         case State::pingSent:
         case State::waitingForBattery:
         case State::waitingForScan:
-        case State::receivingScan:
-        case State::incomingScan:
             return true;
         default:
             return false;
     }
 }
 
-ScanResult Link::handleIncomingScan(std::span<const std::uint8_t> data) const {
-    return decodeTextScan(data, platform_->now());
-}
-
-// A packed record (state receivingScan, 9 bytes or more) or a text record (incomingScan,
-// 31 bytes or more) is buffered whole. Bytes beyond the record are dropped with it.
-void Link::scanRecordComplete() {
-    if (state == State::incomingScan) {
-        currentScan = handleIncomingScan(readBuffer);
-    } else {
-        currentScan = decodePackedScan(readBuffer, platform_->now());
+// A packed (88, 8F) or text (55) reading. Every one is reported at once: an FDX-B reading
+// with its contact pending (the contact is read in turn), any other only as scanFailed().
+// Only 88 answers a host scan.
+void Link::readingReceived(const Message& message) {
+    const double now = platform_->now();
+    ScanResult result = message.kind == MessageKind::textReading
+                            ? decodeTextScan(message.bytes, now)
+                            : decodePackedScan(message.bytes, now);
+    if (message.kind == MessageKind::requestedReading) {
+        // The answer to the host's scan. A reading made on the trigger meanwhile is not it:
+        // it is reported on its own, and the host's scan goes on.
+        scanPending = false;
+        stopTimer(scanTimer, true);
+        if (state == State::waitingForScan) state = State::idle;
+    } else if (state == State::waitingForScan && !scanPending) {
+        state = State::idle;  // the scan the reader announced has brought its reading
     }
-    readBuffer.clear();
-    stopTimer(scanTimer, true);
-    scanPending = false;
 
-    const auto& scan = currentScan->scan;
+    const auto& scan = result.scan;
     const bool fdxb = scan && scan->xpdr &&
                       scan->xpdr->type == static_cast<std::int8_t>(Transponder::Types::FDXB);
-    if (fdxb) {
-        // Only FDX-B tags carry an owner contact: report the reading, then ask for it.
-        state = State::waitingForContact;
-        contactPending = true;
-        readBuffer.clear();
-        const ScanResult result = *currentScan;
-        report([&](auto& d) { d.scanReceived(result, true); });
-        readContact();
-    } else {
-        state = State::idle;
+    if (!fdxb) {
         report([](auto& d) { d.scanFailed(); });
+        return;
     }
-}
-
-// One or more export records (state receivingExport, 37 bytes or more). Every complete
-// record is reported at once, in order; only an incomplete tail waits for the next
-// notification, which the dispatch then judges by its first byte.
-void Link::exportRecordsComplete() {
-    const std::size_t done = reportExportRecords(readBuffer);
-    readBuffer.erase(readBuffer.begin(), readBuffer.begin() + static_cast<std::ptrdiff_t>(done));
-    endExportRecords();
-}
-
-void Link::exportRecordsComplete(std::span<const std::uint8_t> notification) {
-    const std::size_t done = reportExportRecords(notification);
-    if (done < notification.size()) {
-        readBuffer.assign(notification.begin() + static_cast<std::ptrdiff_t>(done),
-                          notification.end());
+    if (readings_.size() >= READING_QUEUE_CAP) {
+        log(LogLevel::error,
+            "{} readings already wait for their contact; reading {} is reported without one",
+            readings_.size(), scan->xpdr->id);
+        report([&](auto& d) { d.scanReceived(result, false); });
+        return;
     }
-    endExportRecords();
+    readings_.push_back(PendingReading{result, false});
+    report([&](auto& d) { d.scanReceived(std::move(result), true); });
+    pumpContactReads();
 }
 
-// The records are decoded where they lie, and `bytes` stays put until the loop ends. The
-// records of one notification came together: they share one reading of the clock (a system
-// clock read costs about a quarter of a record's decoding) and one entry into the delegate.
-std::size_t Link::reportExportRecords(std::span<const std::uint8_t> bytes) {
+// Asks for the contact of the oldest reading that waits for one, when the link is free to.
+void Link::pumpContactReads() {
+    if (readings_.empty() || readings_.front().asked || !isConnected_.load()) return;
+    switch (state) {
+        case State::idle:
+        case State::pingSent:
+        case State::waitingForBattery:
+            break;
+        default:
+            return;  // a handshake, a scan, an upload or a contact write goes first
+    }
+    readings_.front().asked = true;
+    state = State::waitingForContact;
+    readContact();
+}
+
+// One or more export records in a row. The records are decoded where they lie. The records
+// of one notification came together: they share one reading of the clock (a system clock
+// read costs about a quarter of a record's decoding) and one entry into the delegate.
+void Link::exportRecordsReceived(std::span<const std::uint8_t> bytes) {
     constexpr std::size_t textOffset = EXPORT_RECORD_SIZE - TEXT_SCAN_SIZE;
     const double now = platform_->now();
     DelegateEntry entry(*this);
@@ -130,9 +147,7 @@ std::size_t Link::reportExportRecords(std::span<const std::uint8_t> bytes) {
         last = lastExportRecord.data();
     }
     bool reported = false;
-    std::size_t done = 0;
-    while (bytes.size() - done >= EXPORT_RECORD_SIZE &&
-           (done == 0 || bytes[done] == code::exportRecord)) {
+    for (std::size_t done = 0; done + EXPORT_RECORD_SIZE <= bytes.size();) {
         const auto record = bytes.subspan(done).first<EXPORT_RECORD_SIZE>();
         done += EXPORT_RECORD_SIZE;
         if (last && std::equal(record.begin(), record.end(), last)) {
@@ -153,7 +168,6 @@ std::size_t Link::reportExportRecords(std::span<const std::uint8_t> bytes) {
         hasLastExportRecord = true;
         lastExportRecordAt = now;
     }
-    return done;
 }
 
 }  // namespace orvex::detail

@@ -3,18 +3,15 @@
 
 namespace orvex::detail {
 
-// Which exchange with the reader is outstanding, and so how the next bytes are read.
+// Which exchange with the reader is outstanding, and so what an answer means. (How the bytes
+// are cut into messages does not depend on it: MessageFramer.hpp.)
 enum class State {
     idle,
     pingSent,
     waitingForVersion,
     waitingForBattery,
     waitingForScan,
-    receivingScan,
-    receivingExport,
     waitingForContact,
-    receivingContact,
-    incomingScan,
     checkMicroApp,
     updatingMicroApp,
     writingContact,

@@ -213,26 +213,31 @@ void ReaderProtocol::exportReadings() {
     for (const SimTag& reading : config_.storedReadings) send(exportRecord(number++, reading));
 }
 
+void ReaderProtocol::reportBattery() {
+    send(batteryMessage(config_.batteryRaw));
+}
+
 void ReaderProtocol::send(Bytes message, double extraDelay) {
     const SimFaults& f = config_.faults;
     if (f.garbageRate > 0.0 && !f.garbageBytes.empty() && dice_.roll(f.garbageRate)) {
-        queue(f.garbageBytes, extraDelay);
+        queue(f.garbageBytes, extraDelay, SimSendKind::garbage);
     }
     if (dice_.roll(f.dropRate)) return;
     const bool twice = dice_.roll(f.duplicateRate);
-    if (twice) queue(message, extraDelay);
-    queue(std::move(message), extraDelay);
+    if (twice) queue(message, extraDelay, SimSendKind::message);
+    queue(std::move(message), extraDelay, twice ? SimSendKind::repeat : SimSendKind::message);
 }
 
-void ReaderProtocol::queue(Bytes message, double extraDelay) {
+void ReaderProtocol::queue(Bytes message, double extraDelay, SimSendKind kind) {
     const std::uint64_t epoch = epoch_;
-    io_.after(config_.answerDelay + extraDelay, [this, epoch, message = std::move(message)] {
-        if (epoch == epoch_ && isConnected_) deliver(message);
+    io_.after(config_.answerDelay + extraDelay, [this, epoch, kind, message = std::move(message)] {
+        if (epoch == epoch_ && isConnected_) deliver(message, kind);
     });
 }
 
-void ReaderProtocol::deliver(const Bytes& message) {
+void ReaderProtocol::deliver(const Bytes& message, SimSendKind kind) {
     ++messagesSent_;
+    if (io_.sent) io_.sent(message, kind);
     const std::size_t size = std::max(config_.notificationSize, kMinNotification);
     for (std::size_t at = 0; at < message.size(); at += size) {
         const auto begin = message.begin() + static_cast<std::ptrdiff_t>(at);

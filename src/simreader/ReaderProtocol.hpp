@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <functional>
 #include <optional>
+#include <utility>
 #include <vector>
 
 #include "orvex/sim/SimReader.hpp"
@@ -26,6 +27,8 @@ public:
         std::function<void(double seconds, std::function<void()> action)> after;
         // Drops the connection from the reader's side.
         std::function<void()> disconnect;
+        // Sees every message as it goes out, whole (may be empty).
+        SimSendTap sent;
     };
 
     ReaderProtocol(SimReaderConfig config, Io io);
@@ -42,6 +45,8 @@ public:
     // export of every stored reading as numbered records.
     void triggerReading(SimReadingFormat format = SimReadingFormat::packed);
     void exportReadings();
+    void reportBattery();
+    void setSendTap(SimSendTap tap) { io_.sent = std::move(tap); }
 
     // What a test looks at.
     const SimReaderConfig& config() const { return config_; }
@@ -70,9 +75,9 @@ private:
     // Sends one message after the answer delay (and `extraDelay`), faults applied.
     void send(Bytes message, double extraDelay = 0.0);
     // Sends one message after the answer delay and `extraDelay`, as it is.
-    void queue(Bytes message, double extraDelay);
+    void queue(Bytes message, double extraDelay, SimSendKind kind);
     // Splits a message into notifications.
-    void deliver(const Bytes& message);
+    void deliver(const Bytes& message, SimSendKind kind);
 
     SimReaderConfig config_;
     Io io_;

@@ -92,6 +92,10 @@ void SimReader::exportReadings() {
     onLoop([](ReaderProtocol& p) { p.exportReadings(); });
 }
 
+void SimReader::reportBattery() {
+    onLoop([](ReaderProtocol& p) { p.reportBattery(); });
+}
+
 void SimReader::setTagInField(std::optional<std::size_t> index) {
     onLoop([index](ReaderProtocol& p) { p.config().tagInField = index; });
 }
@@ -113,6 +117,11 @@ void SimReader::disconnect() {
         context = context_;
     }
     if (context) context->disconnect();
+}
+
+void SimReader::setSendTap(SimSendTap tap) {
+    std::lock_guard lock(mutex_);
+    protocol_->setSendTap(std::move(tap));
 }
 
 SimReaderConfig SimReader::config() const {

@@ -3,6 +3,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <optional>
@@ -124,6 +125,18 @@ struct ORVEX_SIM_EXPORT SimReaderConfig {
     static std::vector<SimTag> defaultStoredReadings();
 };
 
+/// What a message seen by a send tap is (SimReader::setSendTap()).
+enum class SimSendKind {
+    message,  ///< A message of the reader's own: an answer, a reading, a status, a record.
+    repeat,   ///< The second copy of a message that a fault (SimFaults::duplicateRate) doubles.
+    garbage,  ///< The garbage notification a fault (SimFaults::garbageRate) puts before one.
+};
+
+/// Sees a message the reader puts on the air: the whole message, before it is split into
+/// notifications, and what it is. A message a fault drops, and one whose connection ended
+/// before it was due, is never seen.
+using SimSendTap = std::function<void(const std::vector<std::uint8_t>& message, SimSendKind kind)>;
+
 class ReaderProtocol;  // internal
 
 /// The simulated reader device. Attach it to a SimPlatform with attach(); the link then finds
@@ -171,6 +184,10 @@ public:
     /// record says "000"), two zero bytes, then the 31-byte text record of the reading. Each
     /// record starts a notification of its own.
     void exportReadings();
+    /// An unsolicited battery report, as the reader sends one by itself from time to time:
+    /// 8E, the configured raw level (SimReaderConfig::batteryRaw), 00, after the answer delay
+    /// and with the faults applied like any answer.
+    void reportBattery();
     /// Puts tag `index` of the configuration into the field, or empties the field.
     void setTagInField(std::optional<std::size_t> index);
     /// Replaces the stored readings.
@@ -179,6 +196,11 @@ public:
     void setFaults(SimFaults faults);
     /// Drops the connection from the reader's side.
     void disconnect();
+    /// Sets the tap that sees every message sent from now on (empty: none). The tap is
+    /// called on the run loop at the moment the message goes out, with the reader's lock
+    /// held: it must not call back into this SimReader.
+    /// @param tap the tap.
+    void setSendTap(SimSendTap tap);
 
     // --- queries (snapshots)
     /// The configuration as it stands now: tags with the contacts written to them, stored
