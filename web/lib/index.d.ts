@@ -18,7 +18,7 @@ export interface Reading {
   id: string;
   /** The transponder type's raw value (4 is FDX-B, the only type with a contact). */
   type: number;
-  /** The transponder type's name ("FDX-B", "HDX", ...). */
+  /** The transponder type's name ("FDXB", "HDX", ...). */
   typeName: string;
   /** When the reading was made, in seconds since the Unix epoch (the platform's clock). */
   date: number;

@@ -45,7 +45,7 @@ test('a whole session on the simulated reader, as the page shows it', async (t) 
     await first.waitFor();
     const loadToReading = await page.evaluate(() => performance.now());
     console.log(`# page load to a simulated reading on the screen: ${Math.round(loadToReading)} ms`);
-    assert.equal(await first.locator('.id').textContent(), '999 000000012345 · FDX-B');
+    assert.equal(await first.locator('.id').textContent(), '999 000000012345 · FDXB');
     assert.equal(await first.locator('.contact').textContent(), '+44 7946 0001 · OWNER@EXAMPLE.COM');
     assert.equal(await page.locator('#write-tag').inputValue(), '999 000000012345');
   });
@@ -77,7 +77,7 @@ test('a whole session on the simulated reader, as the page shows it', async (t) 
     const lines = (await readFile(saved, 'utf8')).trim().split('\n');
     assert.equal(lines[0], 'number,tag,type,phone,email');
     assert.equal(lines.length, rows.length + 1);
-    assert.ok(lines.some((l) => l.includes('999 000000012345,FDX-B')), lines.join('\n'));
+    assert.ok(lines.some((l) => l.includes('999 000000012345,FDXB')), lines.join('\n'));
   });
 
   await t.test('a micro-app update shows its progress and ends installed', async () => {

@@ -22,7 +22,12 @@ test('the README example runs a simulated session from the installed tarball', a
     const example = readme.match(/```js\n([\s\S]*?)```/)[1];
     assert.ok(example.trim().split('\n').length <= 10, 'the example has ten lines at most');
     await writeFile(join(folder, 'example.mjs'), example);
-    const out = execFileSync('node', ['example.mjs'], { cwd: folder, encoding: 'utf8', timeout: 60000 });
+    let out;
+    try {
+      out = execFileSync('node', ['example.mjs'], { cwd: folder, encoding: 'utf8', timeout: 60000 });
+    } catch (error) {
+      assert.fail(`the example failed:\n${error.stdout}\n${error.stderr}`);
+    }
     const lines = out.trim().split('\n');
     assert.match(lines[0], /^KX100-M .* \d+ %$/);
     assert.match(lines[1], /^999 000000012345 \+44 7946 0001 OWNER@EXAMPLE\.COM/);
