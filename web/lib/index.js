@@ -11,6 +11,8 @@ import { grantedReaderDevices, makeGlue, requestReaderDevice } from './bluetooth
 export * from './errors.js';
 
 const MISS = Symbol('miss');
+// From an accept function: not yet, but the operation moves on, so its clock starts again.
+const RESTART = Symbol('restart');
 const LINK_ENDS = new Set(['readerDisconnected', 'connectionFailed', 'btError']);
 // How often the page's timers move a simulated reader's clock.
 const SIM_TICK_MS = 10;
@@ -129,17 +131,17 @@ export class Reader extends EventTarget {
   }
 
   async #open(timeout) {
-    await this.#run(() => this.#session.open(), (n) => (n === 'readerConnected' ? true : MISS),
-      timeout);
-    this.#connected = true;
-    // Then the version, the micro-app check (perhaps an upload, each step of which restarts
-    // the clock) and the battery level, after which the link is idle.
-    const steps = new Set(['startUpdate', 'updateStatus', 'endUpdate', 'version']);
-    let battery = false;
-    while (!battery) {
-      battery = await this.#run(null,
-        (n) => (n === 'battery' ? true : steps.has(n) ? false : MISS), timeout);
-    }
+    // One wait for the whole handshake: the connection, then the version, the micro-app check
+    // (perhaps an upload, each step of which restarts the clock) and the battery level, after
+    // which the link is idle. One waiter, so that no step is missed when several arrive in
+    // one turn of the clock.
+    this.#battery = null;
+    const steps = new Set(['readerConnected', 'startUpdate', 'updateStatus', 'endUpdate', 'version']);
+    await this.#run(() => this.#session.open(), (name) => {
+      if (name === 'readerConnected') this.#connected = true;
+      if (name === 'battery' && this.#connected) return true;
+      return steps.has(name) ? RESTART : MISS;
+    }, timeout);
   }
 
   /** The reader's version text. */
@@ -297,7 +299,7 @@ export class Reader extends EventTarget {
   // MISS); `accept` may throw to fail the wait.
   #run(start, accept, timeout) {
     return new Promise((resolve, reject) => {
-      const waiter = { accept, resolve, reject, timer: null };
+      const waiter = { accept, resolve, reject, timer: null, restart: () => {} };
       const finish = () => {
         clearTimeout(waiter.timer);
         this.#waiters.delete(waiter);
@@ -305,9 +307,13 @@ export class Reader extends EventTarget {
       waiter.resolve = (value) => { finish(); resolve(value); };
       waiter.reject = (error) => { finish(); reject(error); };
       if (timeout != null) {
-        waiter.timer = setTimeout(
-          () => waiter.reject(new TimeoutError(`No answer from the reader in ${timeout} s`)),
-          timeout * 1000);
+        waiter.restart = () => {
+          clearTimeout(waiter.timer);
+          waiter.timer = setTimeout(
+            () => waiter.reject(new TimeoutError(`No answer from the reader in ${timeout} s`)),
+            timeout * 1000);
+        };
+        waiter.restart();
       }
       this.#waiters.add(waiter);
       try {
@@ -345,7 +351,8 @@ export class Reader extends EventTarget {
         waiter.reject(error);
         continue;
       }
-      if (value !== MISS) waiter.resolve(value);
+      if (value === RESTART) waiter.restart();
+      else if (value !== MISS) waiter.resolve(value);
       else if (endsLink) waiter.reject(linkEndError(name, detail));
     }
     if (endsLink && !this.#reconnecting) this.#end(name, detail, this.#connected);
