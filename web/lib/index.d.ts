@@ -141,7 +141,8 @@ export class Reader extends EventTarget {
   /** The readings stored on the reader, as its export sends them. */
   exportRecords(options?: { quiet?: number; timeout?: number }): AsyncGenerator<ExportedReading, void, undefined>;
   /**
-   * Installs a micro-app image: reconnects, and uploads it when the reader asks for it.
+   * Installs a micro-app image: reconnects, and uploads it when the reader asks for it;
+   * `onProgress(sent, slices)` gets the slices sent so far, from 0 to all of them.
    * Resolves with "successful", or "current" when the reader asked for nothing.
    */
   updateMicroApp(image: Uint8Array, onProgress?: (slice: number, slices: number) => void,

@@ -3,12 +3,15 @@
 // promises, async iterators and events. See index.d.ts for the documented API.
 import { wasm } from './module.js';
 import {
-  ChooserCancelled, Disconnected, OrvexError, ScanFailed, TimeoutError, UpdateFailed,
-  WebBluetoothUnavailable, linkEndError,
+  Disconnected, OrvexError, ScanFailed, TimeoutError, UpdateFailed, WebBluetoothUnavailable,
+  linkEndError,
 } from './errors.js';
 import { grantedReaderDevices, makeGlue, requestReaderDevice } from './bluetooth.js';
 
-export * from './errors.js';
+export {
+  BluetoothUnavailable, ChooserCancelled, ConnectionFailed, Disconnected, OrvexError, ScanFailed,
+  TimeoutError, UpdateFailed, WebBluetoothUnavailable,
+} from './errors.js';
 
 const MISS = Symbol('miss');
 // From an accept function: not yet, but the operation moves on, so its clock starts again.
@@ -221,7 +224,8 @@ export class Reader extends EventTarget {
 
   /**
    * Installs a micro-app image: the session reconnects, the reader's check asks for the
-   * image and the library uploads it. `onProgress(slice, slices)` follows the upload.
+   * image and the library uploads it. `onProgress(sent, slices)` follows the upload: the
+   * slices sent so far, from 0 to all of them.
    * Resolves with the final status ("successful"), or "current" when the reader did not ask
    * for an update; rejects with UpdateFailed otherwise.
    */
@@ -235,7 +239,6 @@ export class Reader extends EventTarget {
       const { name, detail } = event;
       if (name === 'startUpdate') {
         slices = detail;
-        onProgress(0, slices);
       } else if (name === 'updateStatus') {
         onProgress(detail, slices);
       } else if (name === 'endUpdate' && detail) {
