@@ -31,7 +31,7 @@ cmake --build "$plain" --target orvex -j"${JOBS:-2}"
 (cd web && npm ci --no-audit --no-fund)
 scripts/web.sh build build/web
 
-export ORVEX_TOOL=$(cd "$plain" && pwd)/tools/orvex/orvex
+export ORVEX_TOOL=$(cd "$plain" && pwd)/orvex
 export ORVEX_WEB_TEST_OUTPUT=$PWD/web/test-output
 mkdir -p "$ORVEX_WEB_TEST_OUTPUT"
 cd web
