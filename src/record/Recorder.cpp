@@ -35,7 +35,7 @@ std::string hex(const Bytes& bytes) {
 
 // A script text: in double quotes, `"` and `\` escaped, other bytes outside printable
 // ASCII as \xHH.
-std::string quoted(std::string_view text) {
+std::string scriptQuoted(std::string_view text) {
     std::string out = "\"";
     for (unsigned char c : text) {
         if (c == '"' || c == '\\') {
@@ -323,7 +323,7 @@ public:
     void didDiscover(const std::shared_ptr<platform::Peripheral>& p) override {
         const auto name = p->name();
         const auto id = p->identifier();
-        core_->event("found " + (name ? quoted(*name) : std::string("-")) +
+        core_->event("found " + (name ? scriptQuoted(*name) : std::string("-")) +
                      (id.empty() ? "" : " at " + id));
         forward(p, [](auto& d, const auto& w) { d.didDiscover(w); });
     }
@@ -403,7 +403,7 @@ public:
                        const std::vector<std::string>& arguments) override {
         core_->inner->hostOperation(operation, arguments);
         const auto arg = [&](std::size_t i) {
-            return i < arguments.size() ? quoted(arguments[i]) : std::string("\"\"");
+            return i < arguments.size() ? scriptQuoted(arguments[i]) : std::string("\"\"");
         };
         if (operation == "initializeBluetooth") {
             return;  // written with the first adapter state of the new central

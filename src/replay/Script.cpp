@@ -4,6 +4,8 @@
 #include <charconv>
 #include <string>
 
+#include "compat/FromChars.hpp"
+
 namespace orvex::sim::script {
 
 namespace {
@@ -156,7 +158,7 @@ double seconds(const std::string& w) {
     }
     if (!digit) throw ScriptError("not a number of seconds: " + w);
     double value = 0;
-    auto [end, ec] = std::from_chars(w.data(), w.data() + w.size(), value);
+    auto [end, ec] = compat::fromChars(w.data(), w.data() + w.size(), value);
     if (ec != std::errc() || end != w.data() + w.size() || value > kMaxWaitSeconds) {
         throw ScriptError("wait takes 0 to 1000000 seconds, not " + w);
     }

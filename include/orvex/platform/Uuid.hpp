@@ -2,6 +2,8 @@
 #pragma once
 
 #include <array>
+#include <compare>
+#include <cstddef>
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -39,8 +41,14 @@ public:
 
     /// Equal when the 16 bytes are equal.
     friend bool operator==(const Uuid&, const Uuid&) = default;
-    /// Orders by the 16 bytes, most significant first.
-    friend auto operator<=>(const Uuid&, const Uuid&) = default;
+    /// Orders by the 16 bytes, most significant first. (Written out: some standard
+    /// libraries, such as Emscripten's, have no <=> for std::array.)
+    friend std::strong_ordering operator<=>(const Uuid& a, const Uuid& b) {
+        for (std::size_t i = 0; i < a.bytes_.size(); ++i) {
+            if (a.bytes_[i] != b.bytes_[i]) return a.bytes_[i] <=> b.bytes_[i];
+        }
+        return std::strong_ordering::equal;
+    }
 
 private:
     std::array<std::uint8_t, 16> bytes_{};
