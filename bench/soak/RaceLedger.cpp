@@ -26,8 +26,8 @@ void RaceLedger::readingOnAir(const std::string& id, double now) {
     it->second.excused = hostLeaving_;
 }
 
-void RaceLedger::batteryOnAir(double now) {
-    batteries_.push_back({now, hostLeaving_});
+void RaceLedger::batteryOnAir(double now, bool mayMerge) {
+    batteries_.push_back({now, hostLeaving_ || mayMerge});
 }
 
 void RaceLedger::readerConnected() {

@@ -17,7 +17,9 @@
 // - A reading the host never heard of is excused when the connection ended at the moment it
 //   went on the air, or the host had already asked to disconnect. One reported as pending is
 //   never excused: the end of a connection ends what is outstanding with its final report.
-// - Every battery report on the air is reported once, with the same excuse.
+// - Every battery report on the air is reported once, with the same excuse. One equal to the
+//   message the reader sent just before it, within a second, may be taken for a fault's
+//   second copy of it and not reported: nothing tells the two apart, and it says nothing new.
 // - Export records are counted by the export run and their number (see Ledger).
 // - Invented: a version other than the reader's text (or "Connected" with no refusal on the
 //   air), startUpdate() with no lock acknowledged, and the lock frame written to a reader
@@ -41,7 +43,8 @@ public:
 
     // The reader's side (send tap). `now` is the virtual time.
     void readingOnAir(const std::string& id, double now);
-    void batteryOnAir(double now);
+    // `mayMerge`: equal to the message sent just before it, within a second.
+    void batteryOnAir(double now, bool mayMerge);
     void readerConnected();  // a new connection: what the reader said before counts no more
     void uploadAsked() { uploadAsked_ = true; }
     void lockAcknowledged() { lockAcknowledged_ = true; }

@@ -322,6 +322,11 @@ void SoakSession::sent(const Bytes& message) {
         return;  // the host cannot hear it
     }
     const double t = platform_->now();
+    // The link takes a message equal to the one just before it, within a second, for a
+    // fault's second copy (see RaceLedger).
+    const bool repeatsLast = message == lastSent_ && t - lastSentAt_ < 1.0;
+    lastSent_ = message;
+    lastSentAt_ = t;
     if (const std::string id = readingId(message); !id.empty()) {
         trace("reader sends reading " + id);
         race_.readingOnAir(id, t);
@@ -338,7 +343,7 @@ void SoakSession::sent(const Bytes& message) {
             break;
         case 0x8E:
             trace("reader sends battery");
-            race_.batteryOnAir(t);
+            race_.batteryOnAir(t, repeatsLast);
             break;
         case 0x84:
             if (message.size() == 3 && message[2] == 0x02) race_.uploadAsked();
