@@ -2,6 +2,7 @@
 #include "SoakSession.hpp"
 
 #include <fmt/format.h>
+#include <fmt/ranges.h>
 
 #include <algorithm>
 #include <cmath>
@@ -136,6 +137,7 @@ public:
     explicit UploadObserver(SoakSession& session) : s_(session) {}
     void onWrite(const std::shared_ptr<platform::Peripheral>&, const Bytes& bytes, const Uuid&,
                  WriteType) override {
+        s_.trace(fmt::format("link writes {:02X}", fmt::join(bytes, " ")));
         if (bytes.size() >= 3 && bytes[0] == 0xFE && bytes[1] == 0x00 && bytes[2] == 0x00) {
             if (bytes.size() == 3) s_.mutableLedger().open(Exchange::upload);
             if (s_.race()) s_.mutableRace().lockFrameWritten();
