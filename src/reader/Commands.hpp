@@ -90,14 +90,12 @@ inline constexpr double CONTACT_TIMEOUT = 21.0;
 inline constexpr double CONTACT_WRITE_PHASE_TIMEOUT = 21.0;
 // The same export record again within this time is a doubled notification.
 inline constexpr double DOUBLED_EXPORT_RECORD_WINDOW = 1.0;
-// The same reading or battery level again, right after itself and within this time, is a
-// doubled notification: a reader reading on its trigger announces each reading with its status
-// messages, and its battery level changes slowly.
-inline constexpr double DOUBLED_MESSAGE_WINDOW = 1.0;
-// The same contact record right after itself within this time is a doubled notification: the
-// contact of the next reading is asked for only once the first has come, so its answer takes
-// at least a round trip to the tag.
-inline constexpr double DOUBLED_CONTACT_WINDOW = 0.01;
+// The same reading, battery level or contact record again, right after itself and within this
+// time, is a doubled notification. A doubled notification comes with its original, in the
+// same connection event; two messages the reader sends are at least a connection event apart
+// (7.5 ms, the shortest interval Bluetooth LE allows), which this window stays below, so two
+// equal battery reports, or two readings whose tags hold the same contact, are both reported.
+inline constexpr double DOUBLED_MESSAGE_WINDOW = 0.005;
 // Readings that wait for their contact to be read. A reading beyond them is reported at once
 // without its contact (and the log says so).
 inline constexpr std::size_t READING_QUEUE_CAP = 32;

@@ -22,14 +22,12 @@ void Link::readContact() {
     writeData(command);
 }
 
-// The reading is reported without its contact, whatever part of the answer has arrived.
+// The reading is reported without its contact. A message half received is left to complete:
+// it may be anything the reader sends (the watchdog drops it if the reader falls silent).
 void Link::contactTimerBlock() {
     contactTimer.reset();
     if (readings_.empty() || !readings_.front().asked) return;
-    if (state == State::waitingForContact) {
-        framer_.clear();
-        state = State::idle;
-    }
+    if (state == State::waitingForContact) state = State::idle;
     finishReading(nullptr);
     pumpContactReads();
 }

@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: Apache-2.0
 #pragma once
 
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <span>
@@ -104,15 +105,24 @@ public:
             }
             return;
         }
-        // Rare: a message split over notifications. The bytes are worked on from a buffer of
-        // their own, so that the sink may clear the framer meanwhile.
-        Bytes work;
-        work.swap(partial_);
-        work.insert(work.end(), bytes.begin(), bytes.end());
-        const std::size_t used = deliver(work, sink, generation);
-        if (generation_ == generation && used < work.size()) {
-            partial_.assign(work.begin() + static_cast<std::ptrdiff_t>(used), work.end());
+        // A message split over notifications: its start and what can complete it (no message
+        // is longer than LONGEST_MESSAGE) are joined in a buffer of their own, so that the
+        // sink may clear the framer meanwhile; the messages after it are read where they lie.
+        const std::size_t kept = partial_.size();
+        const std::size_t joined = std::min(bytes.size(), LONGEST_MESSAGE);
+        work_.swap(partial_);
+        partial_.clear();
+        work_.insert(work_.end(), bytes.begin(), bytes.begin() + static_cast<std::ptrdiff_t>(joined));
+        const std::size_t used = deliver(work_, sink, generation, kept);
+        if (generation_ != generation) return;
+        if (used < kept) {
+            // Still not whole: everything that came waits.
+            partial_.assign(work_.begin() + static_cast<std::ptrdiff_t>(used), work_.end());
+            partial_.insert(partial_.end(), bytes.begin() + static_cast<std::ptrdiff_t>(joined),
+                            bytes.end());
+            return;
         }
+        push(bytes.subspan(used - kept), sink);
     }
 
     // Drops the message under way, if any.
@@ -124,11 +134,12 @@ public:
     std::size_t buffered() const { return partial_.size(); }
 
 private:
+    // Delivers the messages that start before `until`; returns where the next one starts.
     template <class Sink>
-    std::size_t deliver(std::span<const std::uint8_t> bytes, Sink& sink,
-                        unsigned long generation) {
+    std::size_t deliver(std::span<const std::uint8_t> bytes, Sink& sink, unsigned long generation,
+                        std::size_t until = static_cast<std::size_t>(-1)) {
         std::size_t at = 0;
-        while (at < bytes.size()) {
+        while (at < bytes.size() && at < until) {
             const Framing f = frameStart(bytes.subspan(at));
             if (f.outcome == Framing::Outcome::partial) break;
             std::size_t length = f.length;
@@ -145,6 +156,7 @@ private:
     }
 
     Bytes partial_;
+    Bytes work_;  // kept for its capacity
     unsigned long generation_ = 0;
 };
 

@@ -60,16 +60,14 @@ bool Link::handshakeAnswer(const Bytes& value) {
 }
 
 bool Link::isDoubled(const Message& message) {
-    const auto at = platform_->now();
     bool doubled = false;
     switch (message.kind) {
         case MessageKind::reading:
         case MessageKind::textReading:
         case MessageKind::battery:
         case MessageKind::contact: {
-            const double window = message.kind == MessageKind::contact ? DOUBLED_CONTACT_WINDOW
-                                                                       : DOUBLED_MESSAGE_WINDOW;
-            doubled = hasLastMessage && at - lastMessageAt < window &&
+            const auto at = platform_->now();
+            doubled = hasLastMessage && at - lastMessageAt < DOUBLED_MESSAGE_WINDOW &&
                       std::equal(message.bytes.begin(), message.bytes.end(),
                                  lastMessage.begin(), lastMessage.end());
             lastMessage.assign(message.bytes.begin(), message.bytes.end());

@@ -29,14 +29,12 @@ void Link::doScan() {
     writeData(SCAN_DATA);
 }
 
-// Whatever part of the answer has arrived, the scan ends here without a reading.
+// The scan ends here without a reading. A message half received is left to complete: it
+// may be anything the reader sends (the watchdog drops it if the reader falls silent).
 void Link::scanTimerBlock() {
     scanTimer.reset();
     if (!scanPending) return;
-    if (state == State::waitingForScan) {
-        framer_.clear();
-        state = State::idle;
-    }
+    if (state == State::waitingForScan) state = State::idle;
     failScan();
     pumpContactReads();
 }
@@ -83,17 +81,21 @@ bool Link::mayStartReading() const {
 
 // A packed (88, 8F) or text (55) reading. Every one is reported at once: an FDX-B reading
 // with its contact pending (the contact is read in turn), any other only as scanFailed().
+// Only 88 answers a host scan.
 void Link::readingReceived(const Message& message) {
     const double now = platform_->now();
     ScanResult result = message.kind == MessageKind::textReading
                             ? decodeTextScan(message.bytes, now)
                             : decodePackedScan(message.bytes, now);
-    if (scanPending) {
-        // The host asked for a reading, and here is one.
+    if (message.kind == MessageKind::requestedReading) {
+        // The answer to the host's scan. A reading made on the trigger meanwhile is not it:
+        // it is reported on its own, and the host's scan goes on.
         scanPending = false;
         stopTimer(scanTimer, true);
+        if (state == State::waitingForScan) state = State::idle;
+    } else if (state == State::waitingForScan && !scanPending) {
+        state = State::idle;  // the scan the reader announced has brought its reading
     }
-    if (state == State::waitingForScan) state = State::idle;
 
     const auto& scan = result.scan;
     const bool fdxb = scan && scan->xpdr &&

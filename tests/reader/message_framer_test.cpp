@@ -56,6 +56,8 @@ struct Case {
     std::size_t leftOver = 0;
 };
 
+void PrintTo(const Case& c, std::ostream* os) { *os << c.name; }
+
 std::string describe(const Message& m) {
     if (m.bytes.size() > 9) return fmt::format("{} of {} bytes", kindName(m.kind), m.bytes.size());
     return fmt::format("{} {:02X}", kindName(m.kind), fmt::join(m.bytes, " "));
@@ -108,6 +110,15 @@ INSTANTIATE_TEST_SUITE_P(
         Case{"aVersionTextWithoutItsZeroByteIsDroppedAtTheLongestMessage",
              {join({{0x87}, Bytes(VERSION_MAX_SIZE, 0x41), {0x8E, 0x43, 0x00}})},
              {"battery 8E 43 00"}},
+        Case{"recordsAcrossNotificationsOfAnotherSizeComeOnceEach",
+             {Bytes(kExportRecord.begin(), kExportRecord.begin() + 20),
+              join({Bytes(kExportRecord.begin() + 20, kExportRecord.end()), kExportRecord,
+                    Bytes(kExportRecord.begin(), kExportRecord.begin() + 10)}),
+              join({Bytes(kExportRecord.begin() + 10, kExportRecord.end()), {0x80}})},
+             {"exportRecord of 74 bytes", "exportRecord of 37 bytes", "ack 80"}},
+        Case{"aLongNotificationAfterAHalfMessageIsReadWhole",
+             {{0x8E, 0x43}, join({{0x00}, Bytes(200, 0x3C), {0x80}})},
+             {"battery 8E 43 00", "ack 80"}},
         Case{"aContactRecordTakesTwentyFiveBytesWhateverTheyHold",
              {join({{0x10}, Bytes(24, 0x80)}), {0x80}},
              {"contact of 25 bytes", "ack 80"}}),
