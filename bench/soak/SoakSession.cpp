@@ -267,7 +267,13 @@ SoakSession::SoakSession(const SoakOptions& options, std::uint64_t start,
     reader_ = std::make_shared<sim::SimReader>(readerConfig_);
     if (options_.race) {
         reader_->setSendTap([this](const Bytes& message, sim::SimSendKind kind) {
-            if (kind == sim::SimSendKind::message) sent(message);
+            if (kind == sim::SimSendKind::message) {
+                sent(message);
+            } else {
+                trace(fmt::format("reader sends {} {:02X}",
+                                  kind == sim::SimSendKind::repeat ? "a fault's copy" : "garbage",
+                                  fmt::join(message, " ")));
+            }
         });
     }
     platform_->addDevicePeripheral(readerConfig_.name,
