@@ -20,7 +20,8 @@
 // - Every battery report on the air is reported once, with the same excuse. One equal to the
 //   message the reader sent just before it, within a second, may be taken for a fault's
 //   second copy of it and not reported: nothing tells the two apart, and it says nothing new.
-// - Export records are counted by the export run and their number (see Ledger).
+// - Export records are counted by the export run and their number (see Ledger); those of a
+//   run still unreported when the connection or the connection attempt ends are excused.
 // - Invented: a version other than the reader's text (or "Connected" with no refusal on the
 //   air), startUpdate() with no lock acknowledged, and the lock frame written to a reader
 //   that did not ask for an upload on this connection.

@@ -42,7 +42,12 @@ public:
     void connectionFailed(OrvexConnectionError error) override {
         s_.trace(fmt::format("connectionFailed {}", static_cast<int>(error)));
         view().attemptOpen = false;
-        if (s_.race()) s_.mutableRace().connectionEnded(s_.now());
+        if (s_.race()) {
+            // Records that came while the link was still probing end with the attempt, as
+            // with a disconnection.
+            s_.mutableRace().connectionEnded(s_.now());
+            if (view().exportRun >= 0) ledger().forgetUnreportedExports(view().exportRun);
+        }
         ledger().outcome(Exchange::connection);
     }
     void readerConnected() override {
@@ -340,6 +345,7 @@ void SoakSession::sent(const Bytes& message) {
         race_.readingOnAir(id, t);
         return;
     }
+    if (message[0] != 0xAA) trace(fmt::format("reader sends {:02X}", fmt::join(message, " ")));
     switch (message[0]) {
         case 0xAA:
             if (view_.exportRun >= 0 && message.size() >= 4) {
