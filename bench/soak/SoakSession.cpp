@@ -76,9 +76,9 @@ public:
         s_.trace(fmt::format("scanReceived {} pending={}", id.empty() ? "-" : id, contactPending));
         if (s_.race()) {
             if (contactPending) {
-                s_.mutableRace().pending(id);
+                s_.mutableRace().pending(id, s_.now());
             } else {
-                s_.mutableRace().final(id);
+                s_.mutableRace().final(id, s_.now());
             }
             return;
         }
@@ -95,7 +95,7 @@ public:
     void scanFailed() override {
         s_.trace("scanFailed");
         if (s_.race()) {
-            s_.mutableRace().final("");
+            s_.mutableRace().final("", s_.now());
             return;
         }
         finalScanReport();
