@@ -8,6 +8,9 @@ namespace orvex::soak {
 namespace {
 // Notifications reach the link on the run loop's next turn, at the same virtual time.
 constexpr double kSameMoment = 1e-9;
+// The readings the link queues for their contact reads at most.
+constexpr long kReadingQueueCap = 32;
+constexpr double kLongestWait = 50.0;
 }  // namespace
 
 void RaceLedger::expectTag(const std::string& id, bool fdxb) {
@@ -26,8 +29,8 @@ void RaceLedger::readingOnAir(const std::string& id, double now) {
     it->second.excused = hostLeaving_;
 }
 
-void RaceLedger::batteryOnAir(double now) {
-    batteries_.push_back({now, hostLeaving_});
+void RaceLedger::batteryOnAir(double now, bool mayMerge) {
+    batteries_.push_back({now, hostLeaving_ || mayMerge});
 }
 
 void RaceLedger::readerConnected() {
@@ -36,17 +39,19 @@ void RaceLedger::readerConnected() {
     refusalOnAir_ = false;
 }
 
-void RaceLedger::pending(const std::string& id) {
+void RaceLedger::pending(const std::string& id, double now) {
     auto it = readings_.find(id);
     if (it == readings_.end() || !it->second.onAir) {
         ++strayReports_;
         invented_.push_back("a pending report of a reading never sent: " + id);
         return;
     }
-    ++it->second.pending;
+    if (it->second.pending++ == 0 && it->second.finals == 0 && waitingForFinal_++ == 0) {
+        lastProgress_ = now;
+    }
 }
 
-void RaceLedger::final(const std::string& id) {
+void RaceLedger::final(const std::string& id, double now) {
     auto it = readings_.find(id);
     if (id.empty() || it == readings_.end()) {
         ++anonymousFinals_;
@@ -57,7 +62,20 @@ void RaceLedger::final(const std::string& id) {
         invented_.push_back("a final report of a reading never sent: " + id);
         return;
     }
-    ++it->second.finals;
+    Reading& r = it->second;
+    if (r.finals == 0 && r.pending > 0) {
+        --waitingForFinal_;
+        if (now - lastProgress_ > kLongestWait) {
+            ++stalls_;
+            invented_.push_back("no final report for " + std::to_string(now - lastProgress_) +
+                                " s while readings waited");
+        }
+        lastProgress_ = now;
+    }
+    if (r.finals == 0 && r.pending == 0 && r.fdxb && waitingForFinal_ >= kReadingQueueCap) {
+        r.queueFull = true;
+    }
+    ++r.finals;
 }
 
 void RaceLedger::battery() {
@@ -101,6 +119,10 @@ void RaceLedger::addTo(Tally& tally, std::uint64_t start) const {
         const bool unheard = r.pending == 0 && r.finals == 0;
         if (r.fdxb) {
             if (unheard && r.excused) continue;
+            if (r.queueFull) {
+                tally.add(Exchange::fdxbQueueFull, r.finals == 1 && r.pending == 0 ? 1 : 2, start);
+                continue;
+            }
             const bool one = r.pending == 1 && r.finals == 1;
             const bool more = r.pending > 1 || r.finals > 1;
             tally.add(Exchange::fdxbReading, one ? 1 : more ? 2 : 0, start);
@@ -129,8 +151,9 @@ void RaceLedger::addTo(Tally& tally, std::uint64_t start) const {
                     batteryReports_ < batteriesOwed ? batteriesOwed - batteryReports_ : 0,
                     batteryReports_ > sent ? batteryReports_ - sent : 0, start);
 
-    const long invented = static_cast<long>(invented_.size());
+    const long invented = static_cast<long>(invented_.size()) - stalls_;
     tally.addPooled(Exchange::invented, invented, 0, invented, start);
+    tally.addPooled(Exchange::stall, stalls_, stalls_, 0, start);
 }
 
 }  // namespace orvex::soak

@@ -9,7 +9,10 @@
 // - Every trigger reading and every host scan reads a tag of its own, so a reading is known
 //   by its id. A reading of an FDX-B tag is reported exactly once with `contactPending`
 //   true and exactly once with it false (a contact answer lost to a fault only delays the
-//   final report until the contact timeout). A reading of another type ends in exactly one
+//   final report until the contact timeout). While 32 FDX-B readings wait for their final
+//   report (the link's bound on readings queued for a contact read), one more is reported
+//   once, final, without its contact: counted apart ("queue full"), as reported. A reading
+//   of another type ends in exactly one
 //   final report: scanReceived() with its id, or scanFailed().
 // - scanFailed() names no reading, so those are counted per session: one for every other
 //   type's reading not reported by its id, and one for every host scan whose tag did not go
@@ -17,8 +20,13 @@
 // - A reading the host never heard of is excused when the connection ended at the moment it
 //   went on the air, or the host had already asked to disconnect. One reported as pending is
 //   never excused: the end of a connection ends what is outstanding with its final report.
-// - Every battery report on the air is reported once, with the same excuse.
-// - Export records are counted by the export run and their number (see Ledger).
+// - While readings wait for their final report, one comes at least every 50 s (a host scan's
+//   and a contact read's timeouts, 21 s each, with room to spare); a longer wait is a stall.
+// - Every battery report on the air is reported once, with the same excuse. One equal to the
+//   message the reader sent just before it, within a second, may be taken for a fault's
+//   second copy of it and not reported: nothing tells the two apart, and it says nothing new.
+// - Export records are counted by the export run and their number (see Ledger); those of a
+//   run still unreported when the connection or the connection attempt ends are excused.
 // - Invented: a version other than the reader's text (or "Connected" with no refusal on the
 //   air), startUpdate() with no lock acknowledged, and the lock frame written to a reader
 //   that did not ask for an upload on this connection.
@@ -41,15 +49,17 @@ public:
 
     // The reader's side (send tap). `now` is the virtual time.
     void readingOnAir(const std::string& id, double now);
-    void batteryOnAir(double now);
+    // `mayMerge`: equal to the message sent just before it, within a second.
+    void batteryOnAir(double now, bool mayMerge);
     void readerConnected();  // a new connection: what the reader said before counts no more
     void uploadAsked() { uploadAsked_ = true; }
     void lockAcknowledged() { lockAcknowledged_ = true; }
     void refusalOnAir() { refusalOnAir_ = true; }
 
     // The host's side.
-    void pending(const std::string& id);
-    void final(const std::string& id);  // "" for scanFailed() or a report without a reading
+    void pending(const std::string& id, double now);
+    // `id` "" for scanFailed() or a report without a reading.
+    void final(const std::string& id, double now);
     void battery();
     void version(const std::string& text, const std::string& expected);
     void startUpdate();
@@ -67,6 +77,7 @@ private:
         bool fdxb = false;
         bool onAir = false;
         bool excused = false;
+        bool queueFull = false;  // reported final at once while the queue was full
         double sentAt = 0.0;
         int pending = 0;
         int finals = 0;
@@ -82,6 +93,9 @@ private:
     std::vector<Battery> batteries_;
     long batteryReports_ = 0;
     long anonymousFinals_ = 0;
+    long waitingForFinal_ = 0;  // readings reported pending and not yet final
+    double lastProgress_ = 0.0;  // since when the first of them waits
+    long stalls_ = 0;
     long strayReports_ = 0;  // pending or final for a reading never on the air
     std::vector<std::string> invented_;
     bool uploadAsked_ = false;

@@ -2,6 +2,7 @@
 #include "SoakSession.hpp"
 
 #include <fmt/format.h>
+#include <fmt/ranges.h>
 
 #include <algorithm>
 #include <cmath>
@@ -41,7 +42,12 @@ public:
     void connectionFailed(OrvexConnectionError error) override {
         s_.trace(fmt::format("connectionFailed {}", static_cast<int>(error)));
         view().attemptOpen = false;
-        if (s_.race()) s_.mutableRace().connectionEnded(s_.now());
+        if (s_.race()) {
+            // Records that came while the link was still probing end with the attempt, as
+            // with a disconnection.
+            s_.mutableRace().connectionEnded(s_.now());
+            if (view().exportRun >= 0) ledger().forgetUnreportedExports(view().exportRun);
+        }
         ledger().outcome(Exchange::connection);
     }
     void readerConnected() override {
@@ -70,9 +76,9 @@ public:
         s_.trace(fmt::format("scanReceived {} pending={}", id.empty() ? "-" : id, contactPending));
         if (s_.race()) {
             if (contactPending) {
-                s_.mutableRace().pending(id);
+                s_.mutableRace().pending(id, s_.now());
             } else {
-                s_.mutableRace().final(id);
+                s_.mutableRace().final(id, s_.now());
             }
             return;
         }
@@ -89,7 +95,7 @@ public:
     void scanFailed() override {
         s_.trace("scanFailed");
         if (s_.race()) {
-            s_.mutableRace().final("");
+            s_.mutableRace().final("", s_.now());
             return;
         }
         finalScanReport();
@@ -136,6 +142,7 @@ public:
     explicit UploadObserver(SoakSession& session) : s_(session) {}
     void onWrite(const std::shared_ptr<platform::Peripheral>&, const Bytes& bytes, const Uuid&,
                  WriteType) override {
+        s_.trace(fmt::format("link writes {:02X}", fmt::join(bytes, " ")));
         if (bytes.size() >= 3 && bytes[0] == 0xFE && bytes[1] == 0x00 && bytes[2] == 0x00) {
             if (bytes.size() == 3) s_.mutableLedger().open(Exchange::upload);
             if (s_.race()) s_.mutableRace().lockFrameWritten();
@@ -265,7 +272,13 @@ SoakSession::SoakSession(const SoakOptions& options, std::uint64_t start,
     reader_ = std::make_shared<sim::SimReader>(readerConfig_);
     if (options_.race) {
         reader_->setSendTap([this](const Bytes& message, sim::SimSendKind kind) {
-            if (kind == sim::SimSendKind::message) sent(message);
+            if (kind == sim::SimSendKind::message) {
+                sent(message);
+            } else {
+                trace(fmt::format("reader sends {} {:02X}",
+                                  kind == sim::SimSendKind::repeat ? "a fault's copy" : "garbage",
+                                  fmt::join(message, " ")));
+            }
         });
     }
     platform_->addDevicePeripheral(readerConfig_.name,
@@ -322,11 +335,17 @@ void SoakSession::sent(const Bytes& message) {
         return;  // the host cannot hear it
     }
     const double t = platform_->now();
+    // The link takes a message equal to the one just before it, within a second, for a
+    // fault's second copy (see RaceLedger).
+    const bool repeatsLast = message == lastSent_ && t - lastSentAt_ < 1.0;
+    lastSent_ = message;
+    lastSentAt_ = t;
     if (const std::string id = readingId(message); !id.empty()) {
         trace("reader sends reading " + id);
         race_.readingOnAir(id, t);
         return;
     }
+    if (message[0] != 0xAA) trace(fmt::format("reader sends {:02X}", fmt::join(message, " ")));
     switch (message[0]) {
         case 0xAA:
             if (view_.exportRun >= 0 && message.size() >= 4) {
@@ -338,7 +357,7 @@ void SoakSession::sent(const Bytes& message) {
             break;
         case 0x8E:
             trace("reader sends battery");
-            race_.batteryOnAir(t);
+            race_.batteryOnAir(t, repeatsLast);
             break;
         case 0x84:
             if (message.size() == 3 && message[2] == 0x02) race_.uploadAsked();

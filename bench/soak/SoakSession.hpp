@@ -112,6 +112,8 @@ private:
     std::size_t hostTags_ = 0;
     std::size_t nextHostTag_ = 0;
     std::shared_ptr<sim::SimDeviceContext> deviceContext_;
+    platform::Bytes lastSent_;  // the reader's latest message on the air, and when
+    double lastSentAt_ = -1.0;
     HostView view_;
     long exportRuns_ = 0;
     std::shared_ptr<sim::SimPlatform> platform_;

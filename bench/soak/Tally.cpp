@@ -44,6 +44,8 @@ std::string_view label(Exchange kind) {
             return "disconnection";
         case Exchange::fdxbReading:
             return "FDX-B reading";
+        case Exchange::fdxbQueueFull:
+            return "FDX-B, queue full";
         case Exchange::otherReading:
             return "other reading by id";
         case Exchange::scanFailed:
@@ -52,6 +54,8 @@ std::string_view label(Exchange kind) {
             return "battery report";
         case Exchange::invented:
             return "invented";
+        case Exchange::stall:
+            return "reading queue stall";
     }
     return "?";
 }

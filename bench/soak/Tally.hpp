@@ -19,12 +19,14 @@ enum class Exchange {
     disconnection,
     // Race traffic (RaceLedger).
     fdxbReading,
+    fdxbQueueFull,
     otherReading,
     scanFailed,
     batteryReport,
     invented,
+    stall,
 };
-inline constexpr std::size_t kExchangeKinds = 12;
+inline constexpr std::size_t kExchangeKinds = 14;
 // The first kind that only race traffic counts.
 inline constexpr Exchange kFirstRaceKind = Exchange::fdxbReading;
 

@@ -148,7 +148,7 @@ int main(int argc, char** argv) {
         if (a.options.race) session.raceLedger().addTo(tally, start);
         if (a.options.trace) {
             for (const auto& what : session.raceLedger().invented()) {
-                fmt::print("invented: {}\n", what);
+                fmt::print("violation: {}\n", what);
             }
         }
     }

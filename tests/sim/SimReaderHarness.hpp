@@ -45,6 +45,7 @@ struct Harness {
     std::multimap<double, std::function<void()>> pending;
     std::vector<Bytes> notifications;
     int disconnects = 0;
+    std::vector<std::pair<Bytes, SimSendKind>> sent;  // what the send tap saw
     ReaderProtocol reader;
 
     explicit Harness(SimReaderConfig config)
@@ -54,6 +55,9 @@ struct Harness {
                                             pending.emplace(now + s, std::move(a));
                                         },
                                         [this] { ++disconnects; },
+                                        [this](const Bytes& m, SimSendKind kind) {
+                                            sent.emplace_back(m, kind);
+                                        },
                                     }) {
         reader.connected();
     }

@@ -57,6 +57,41 @@ TEST(SimReaderFaults, RatesHoldAndRunsRepeatExactly) {
     EXPECT_NE(ra.size(), 2000u);
 }
 
+TEST(SimReaderFaults, TheSendTapSeesEveryMessageWholeAndWhatAFaultAddedToIt) {
+    using Sent = std::vector<std::pair<Bytes, SimSendKind>>;
+    const Bytes battery = batteryMessage(120);
+    {
+        // A version answer split over several notifications is one message.
+        SimReaderConfig config = quickConfig();
+        config.notificationSize = 6;
+        Harness h(config);
+        h.ask({0x07});
+        EXPECT_GT(h.notifications.size(), 1u);
+        EXPECT_EQ(h.sent, (Sent{{versionMessage(config.version), SimSendKind::message}}));
+    }
+    {
+        Harness h(withFaults(0.0, 1.0, 1.0, 1));
+        h.reader.config().faults.garbageBytes = {0x00, 0x3C};
+        h.reader.reportBattery();
+        h.advance(1.0);
+        EXPECT_EQ(h.sent, (Sent{{{0x00, 0x3C}, SimSendKind::garbage},
+                                {battery, SimSendKind::message},
+                                {battery, SimSendKind::repeat}}));
+    }
+    {
+        // A dropped message, and one whose connection ended before it was due, never went out.
+        Harness dropped(withFaults(1.0, 0.0, 0.0, 1));
+        dropped.reader.reportBattery();
+        dropped.advance(1.0);
+        EXPECT_TRUE(dropped.sent.empty());
+        Harness cut(quickConfig());
+        cut.reader.reportBattery();
+        cut.reader.disconnected();
+        cut.advance(1.0);
+        EXPECT_TRUE(cut.sent.empty());
+    }
+}
+
 TEST(SimReaderFaults, DisconnectsWithoutAnsweringAtTheChosenFrameOnce) {
     SimReaderConfig config = quickConfig();
     config.faults.disconnectAtFrame = 3;
