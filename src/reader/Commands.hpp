@@ -90,8 +90,8 @@ inline constexpr double CONTACT_TIMEOUT = 21.0;
 inline constexpr double CONTACT_WRITE_PHASE_TIMEOUT = 21.0;
 // The same export record again within this time is a doubled notification.
 inline constexpr double DOUBLED_EXPORT_RECORD_WINDOW = 1.0;
-// The same reading, battery level or contact record again, right after itself and within this
-// time, is a doubled notification. A doubled notification comes with its original, in the
+// The same reading, battery level, contact record or 7E again, right after itself and within
+// this time, is a doubled notification (a second 7E would end the next exchange). A doubled notification comes with its original, in the
 // same connection event; two messages the reader sends are at least a connection event apart
 // (7.5 ms, the shortest interval Bluetooth LE allows), which this window stays below, so two
 // equal battery reports, or two readings whose tags hold the same contact, are both reported.

@@ -24,6 +24,7 @@ void Link::watchdog() {
     // next byte.
     if (state != State::idle || framer_.buffered() > 0) {
         log(LogLevel::debug, "watchdog tick: link busy, {} silent tick(s) so far", silentTicks);
+        askAgainIfUnanswered();
         countSilentTick();
         return;
     }
@@ -88,6 +89,26 @@ void Link::countSilentTick() {
         isConnected_.store(false);
         state = State::idle;
     }
+}
+
+// The version request and the micro-app check have no timer of their own, and a reader that
+// keeps reading tags is never silent: an answer lost on the way would hold the link (and the
+// contact reads of every reading) for good. A request left unanswered for a whole watchdog
+// interval while the reader goes on talking is sent again; an answer to both is taken once,
+// the second finding nothing waiting.
+void Link::askAgainIfUnanswered() {
+    if (!isConnected_.load() ||
+        (state != State::waitingForVersion && state != State::checkMicroApp)) {
+        handshakeTicks = 0;
+        return;
+    }
+    // A silent reader is left to the silence rule (countSilentTick()).
+    if (++handshakeTicks < 2 || !heardFromReader) return;
+    handshakeTicks = 0;
+    const bool version = state == State::waitingForVersion;
+    log(LogLevel::info, "the reader left the {} unanswered; asking again",
+        version ? "version request" : "micro-app check");
+    writeData(version ? VERSION_DATA : CHECK_MICRO_APP_DATA);
 }
 
 void Link::pingReader() {

@@ -231,6 +231,8 @@ private:
     // too long while the link waits for its answer.
     void countSilentTick();
     void pingReader();
+    // Sends the version request or the micro-app check again when it stays unanswered.
+    void askAgainIfUnanswered();
     void handleVersion(std::span<const std::uint8_t> message);
     void handleBattery(std::span<const std::uint8_t> message);
 
@@ -317,6 +319,8 @@ private:
     // Watchdog ticks in a row that found the link waiting for the reader with nothing heard
     // from it since the tick before; past PING_LIMIT the link is dropped.
     long silentTicks = 0;
+    // Watchdog ticks since the version request or micro-app check under way was sent.
+    long handshakeTicks = 0;
     bool heardFromReader = false;
     // FDX-B readings reported with their contact pending, oldest first; the first one's
     // contact is asked for (`asked`) once nothing else holds the link.
@@ -337,7 +341,7 @@ private:
     std::array<std::uint8_t, EXPORT_RECORD_SIZE> lastExportRecord{};
     bool hasLastExportRecord = false;
     double lastExportRecordAt = 0.0;
-    // The reading, battery level or contact record just received (isDoubled()).
+    // The reading, battery level, contact record or 7E just received (isDoubled()).
     Bytes lastMessage;
     bool hasLastMessage = false;
     double lastMessageAt = 0.0;

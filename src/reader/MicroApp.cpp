@@ -58,6 +58,7 @@ std::optional<Bytes> readFile(const std::string& path) {
 
 void Link::checkMicroApp() {
     state = State::checkMicroApp;
+    handshakeTicks = 0;
     writeData(CHECK_MICRO_APP_DATA);
 }
 

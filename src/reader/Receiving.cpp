@@ -46,6 +46,7 @@ bool Link::handshakeAnswer(const Bytes& value) {
         stopTimer(connectionTimer, false);
         report([](auto& d) { d.readerConnected(); });
         state = State::waitingForVersion;
+        handshakeTicks = 0;
         writeData(VERSION_DATA);
         return true;
     }
@@ -65,7 +66,8 @@ bool Link::isDoubled(const Message& message) {
         case MessageKind::reading:
         case MessageKind::textReading:
         case MessageKind::battery:
-        case MessageKind::contact: {
+        case MessageKind::contact:
+        case MessageKind::noResult: {
             const auto at = platform_->now();
             doubled = hasLastMessage && at - lastMessageAt < DOUBLED_MESSAGE_WINDOW &&
                       std::equal(message.bytes.begin(), message.bytes.end(),

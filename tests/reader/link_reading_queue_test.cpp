@@ -50,9 +50,14 @@ protected:
 TEST_F(LinkReadingQueue, EveryReadingGetsOneFinalReportInTheOrderTheyCame) {
     for (std::uint8_t n = 1; n <= 5; ++n) animal(n);
     EXPECT_EQ(count("scanReceived true"), 5);
-    // Each contact answer (here "no contact") ends the oldest reading and asks for the next.
-    for (int i = 0; i < 5; ++i) notify({0x7E});
+    // Each contact answer (here "no contact", a round trip after its request) ends the oldest
+    // reading and asks for the next.
+    for (int i = 0; i < 5; ++i) {
+        platform->advance(0.05);
+        notify({0x7E});
+    }
     EXPECT_EQ(count("scanReceived false"), 5);
+    platform->advance(0.05);
     notify({0x7E});  // answers nothing now
     EXPECT_EQ(count("scanReceived false"), 5);
 }
