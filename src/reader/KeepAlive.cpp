@@ -25,6 +25,7 @@ void Link::watchdog() {
     if (state != State::idle || framer_.buffered() > 0) {
         log(LogLevel::debug, "watchdog tick: link busy, {} silent tick(s) so far", silentTicks);
         askAgainIfUnanswered();
+        endStalledUpload();
         countSilentTick();
         return;
     }
@@ -109,6 +110,25 @@ void Link::askAgainIfUnanswered() {
     log(LogLevel::info, "the reader left the {} unanswered; asking again",
         version ? "version request" : "micro-app check");
     writeData(version ? VERSION_DATA : CHECK_MICRO_APP_DATA);
+}
+
+// An upload waits for each acknowledgement without a timer of its own. When the reader goes on
+// talking but leaves the upload unanswered for longer than the ping limit, the acknowledgement
+// was lost: the upload is ended as failed (no unlock is sent, so the reader never takes a
+// half-written micro app for a whole one) and the link goes on; the next connection's check
+// asks for the upload again.
+void Link::endStalledUpload() {
+    if (state != State::updatingMicroApp || !readerUpdater) {
+        uploadTicks = 0;
+        return;
+    }
+    if (++uploadTicks <= PING_LIMIT || !heardFromReader) return;
+    uploadTicks = 0;
+    log(LogLevel::error, "the reader left the micro-app upload unanswered for {} watchdog ticks",
+        PING_LIMIT + 1);
+    endUpload(OrvexDeviceUpdateStatus::failed);
+    state = State::waitingForBattery;
+    writeData(BATTERY_DATA);
 }
 
 void Link::pingReader() {

@@ -233,6 +233,8 @@ private:
     void pingReader();
     // Sends the version request or the micro-app check again when it stays unanswered.
     void askAgainIfUnanswered();
+    // Ends an upload whose acknowledgement was lost while the reader went on talking.
+    void endStalledUpload();
     void handleVersion(std::span<const std::uint8_t> message);
     void handleBattery(std::span<const std::uint8_t> message);
 
@@ -321,6 +323,8 @@ private:
     long silentTicks = 0;
     // Watchdog ticks since the version request or micro-app check under way was sent.
     long handshakeTicks = 0;
+    // Watchdog ticks since the upload under way last heard its answer.
+    long uploadTicks = 0;
     bool heardFromReader = false;
     // FDX-B readings reported with their contact pending, oldest first; the first one's
     // contact is asked for (`asked`) once nothing else holds the link.

@@ -102,6 +102,7 @@ void Link::updateMicroApp(const Bytes& data) {
     progressRelay_ = std::make_shared<ProgressRelay>(weak_from_this());
     readerUpdater = updater;
     state = State::updatingMicroApp;
+    uploadTicks = 0;
     if (!updater->startUpdate(progressRelay_)) finish(OrvexDeviceUpdateStatus::unableToStart);
 }
 

@@ -139,7 +139,10 @@ void Link::route(const Message& message) {
         case MessageKind::lockAck:
         case MessageKind::sliceAck:
         case MessageKind::unlockAck:
-            if (state == State::updatingMicroApp) updateMicroApp(Bytes(bytes.begin(), bytes.end()));
+            if (state == State::updatingMicroApp) {
+                uploadTicks = 0;
+                updateMicroApp(Bytes(bytes.begin(), bytes.end()));
+            }
             return;
         case MessageKind::exportRecord:
             exportRecordsReceived(bytes);
@@ -159,6 +162,7 @@ void Link::negativeAnswer(std::span<const std::uint8_t> bytes) {
             return;
         case State::checkMicroApp:
         case State::updatingMicroApp:
+            uploadTicks = 0;
             updateMicroApp(Bytes(bytes.begin(), bytes.end()));
             return;
         case State::writingContact:
