@@ -101,6 +101,9 @@ inline constexpr double DOUBLED_MESSAGE_WINDOW = 0.005;
 inline constexpr std::size_t READING_QUEUE_CAP = 32;
 inline constexpr long PING_LIMIT = 9;  // the link drops when pingCounter exceeds this
 inline constexpr long BATTERY_PERIOD = 100;
+// Watchdog ticks (7.5 to 10 s) an upload waits for an acknowledgement while the reader goes
+// on talking, before it counts as lost.
+inline constexpr long UPLOAD_STALL_TICKS = 4;
 inline constexpr double BATTERY_FULL_SCALE = 134.0;
 
 // Texts.

@@ -113,8 +113,8 @@ void Link::askAgainIfUnanswered() {
 }
 
 // An upload waits for each acknowledgement without a timer of its own. When the reader goes on
-// talking but leaves the upload unanswered for longer than the ping limit, the acknowledgement
-// was lost: the upload is ended as failed (no unlock is sent, so the reader never takes a
+// talking but leaves the upload unanswered for UPLOAD_STALL_TICKS ticks (far longer than any
+// answer takes), the acknowledgement was lost: the upload is ended as failed (no unlock is sent, so the reader never takes a
 // half-written micro app for a whole one) and the link goes on; the next connection's check
 // asks for the upload again.
 void Link::endStalledUpload() {
@@ -122,10 +122,10 @@ void Link::endStalledUpload() {
         uploadTicks = 0;
         return;
     }
-    if (++uploadTicks <= PING_LIMIT || !heardFromReader) return;
+    if (++uploadTicks < UPLOAD_STALL_TICKS || !heardFromReader) return;
     uploadTicks = 0;
     log(LogLevel::error, "the reader left the micro-app upload unanswered for {} watchdog ticks",
-        PING_LIMIT + 1);
+        UPLOAD_STALL_TICKS);
     endUpload(OrvexDeviceUpdateStatus::failed);
     state = State::waitingForBattery;
     writeData(BATTERY_DATA);
