@@ -55,7 +55,7 @@ orvex decode "88 04 03 E7 39 30 00 00 00" >/dev/null
 # A BlueZ command runs in the helper: with no bus at this address it says why, not "not installed".
 why=$(DBUS_SYSTEM_BUS_ADDRESS=unix:path=/nonexistent orvex list 2>&1 || true)
 case $why in *"not installed"*) fail "orvex list did not find its BlueZ helper: $why" ;; esac
-(cd / && python3 -c 'import orvex; print("python3: orvex", orvex.__version__)')
+(cd / && /usr/bin/python3 -c 'import orvex; print("python3: orvex", orvex.__version__)')
 
 step "systemd-analyze verify $unit"
 # The manual pages are checked below, in the package itself (man may not be installed).
