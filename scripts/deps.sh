@@ -9,7 +9,7 @@ packages=(
   libfmt-dev libcli11-dev nlohmann-json3-dev
   libsdbus-c++-dev libsystemd-dev dbus-daemon
   libmosquitto-dev mosquitto mosquitto-clients libsqlite3-dev openssl
-  doxygen pandoc iproute2
+  doxygen pandoc iproute2 lintian
   pybind11-dev python3-dev python3-pytest python3-pytest-asyncio
 )
 missing=()

@@ -102,12 +102,9 @@ int runBridge(CommandState& state) {
 
 }  // namespace
 
-void addBridgeCommand(CLI::App& app, int& exitCode) {
+void addBridgeOptions(CLI::App& app, int& exitCode) {
     auto state = std::make_shared<CommandState>();
-    auto* command = app.add_subcommand(
-        "bridge",
-        "Publish the readers' readings on an MQTT broker, through a durable spool (runs until "
-        "SIGTERM)");
+    auto* command = &app;
     command->add_option("-c,--config", state->configFile,
                         "Config file of key = value lines (keys as the options below)")
         ->check(CLI::ExistingFile);
