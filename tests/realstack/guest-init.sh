@@ -1,0 +1,68 @@
+#!/bin/bash
+# SPDX-License-Identifier: Apache-2.0
+# PID 1 in the test bed's guest (see boot.sh): the system bus, two virtual LE controllers
+# and bluetoothd, then the guest script named on the kernel command line. Its exit status
+# goes to <results>/status; then the guest powers off.
+export PATH=/usr/local/sbin:/usr/local/bin:/usr/sbin:/usr/bin:/sbin:/bin
+export HOME=/root LANG=C.UTF-8
+mount -t proc proc /proc
+mount -t sysfs sysfs /sys
+script= args= results=
+for arg in $(cat /proc/cmdline); do
+    case "$arg" in
+        orvex.script=*) script=${arg#orvex.script=} ;;
+        orvex.args=*) args=${arg#orvex.args=} ;;
+        orvex.results=*) results=${arg#orvex.results=} ;;
+    esac
+done
+export ORVEX_RESULTS=$results
+if ! : > "$results/guest.log"; then
+    echo "guest-init: cannot write to the results folder $results"
+    grep -e 9p -e overlay /proc/mounts
+    busybox poweroff -f
+fi
+exec > "$results/guest.log" 2>&1
+t0=$(cut -d' ' -f1 /proc/uptime)
+stamp() { echo "[$(cut -d' ' -f1 /proc/uptime)] $*"; }
+finish() {
+    echo "$1" > "$results/status"
+    sync
+    busybox poweroff -f
+}
+
+mount -t devtmpfs devtmpfs /dev
+mount -t tmpfs tmpfs /run
+mkdir -p /dev/pts /dev/shm /run/dbus
+mount -t devpts devpts /dev/pts
+mount -t tmpfs tmpfs /dev/shm
+mount -t tmpfs tmpfs /tmp
+mount -t tmpfs tmpfs /var/lib/bluetooth
+stamp "guest up at $t0"
+
+modprobe bluetooth && modprobe hci_vhci || finish "the kernel has no Bluetooth modules"
+dbus-uuidgen --ensure
+dbus-daemon --system --fork || finish "the system bus did not start"
+stamp "system bus up"
+btvirt -L -l2 > "$results/btvirt.log" 2>&1 &
+for _ in $(seq 200); do
+    [ -e /sys/class/bluetooth/hci1 ] && break
+    sleep 0.1
+done
+[ -e /sys/class/bluetooth/hci1 ] || finish "btvirt made no hci1"
+/usr/libexec/bluetooth/bluetoothd -n -d ${ORVEX_BLUETOOTHD_CONF:+-f "$ORVEX_BLUETOOTHD_CONF"} \
+    > "$results/bluetoothd.log" 2>&1 &
+echo $! > /run/bluetoothd.pid
+for _ in $(seq 300); do
+    powered=$(btmgmt --index 1 info 2>/dev/null | grep -c "current settings:.*powered" || true)
+    [ "$powered" = 1 ] && break
+    sleep 0.1
+done
+[ "$powered" = 1 ] || finish "bluetoothd did not power hci1"
+stamp "bluetoothd up, both adapters powered"
+
+stamp "running $script ${args//,/ }"
+IFS=, read -r -a argv <<< "$args"
+"$script" "${argv[@]}"
+status=$?
+stamp "$script ended with $status"
+finish "$status"
