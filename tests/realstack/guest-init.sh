@@ -52,12 +52,21 @@ done
 /usr/libexec/bluetooth/bluetoothd -n -d ${ORVEX_BLUETOOTHD_CONF:+-f "$ORVEX_BLUETOOTHD_CONF"} \
     > "$results/bluetoothd.log" 2>&1 &
 echo $! > /run/bluetoothd.pid
+# Both adapters powered and both on the bus (bluetoothd takes them one at a time).
+ready() {
+    for index in 0 1; do
+        timeout 5 btmgmt --index $index info 2>/dev/null | grep -q "current settings:.*powered" || return 1
+    done
+    # (bluetoothctl would wait forever for a bluetoothd not yet on the bus.)
+    [ "$(dbus-send --system --print-reply --reply-timeout=2000 --dest=org.bluez / \
+        org.freedesktop.DBus.ObjectManager.GetManagedObjects 2>/dev/null |
+        grep -c 'object path "/org/bluez/hci[01]"')" = 2 ]
+}
 for _ in $(seq 300); do
-    powered=$(btmgmt --index 1 info 2>/dev/null | grep -c "current settings:.*powered" || true)
-    [ "$powered" = 1 ] && break
-    sleep 0.1
+    ready && break
+    sleep 0.2
 done
-[ "$powered" = 1 ] || finish "bluetoothd did not power hci1"
+ready || finish "bluetoothd did not bring up both adapters"
 stamp "bluetoothd up, both adapters powered"
 
 stamp "running $script ${args//,/ }"

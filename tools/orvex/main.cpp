@@ -42,6 +42,7 @@ int main(int argc, char** argv) {
     addDecodeCommand(app, ctx);
     addReplayCommand(app, ctx);
     addFakeBluezCommand(app, ctx);
+    addPeripheralCommand(app, ctx);
     orvex::bridge::addBridgeCommand(app, ctx.exitCode);
     const char* word = commandWord(argc, argv);
     const auto named = [word](const CLI::App* command) { return command->check_name(word); };
