@@ -43,12 +43,24 @@ modprobe bluetooth && modprobe hci_vhci || finish "the kernel has no Bluetooth m
 dbus-uuidgen --ensure
 dbus-daemon --system --fork || finish "the system bus did not start"
 stamp "system bus up"
-btvirt -L -l2 > "$results/btvirt.log" 2>&1 &
-for _ in $(seq 200); do
-    [ -e /sys/class/bluetooth/hci1 ] && break
-    sleep 0.1
+# Both controllers known to the kernel's management interface before bluetoothd starts.
+# On a busy machine the kernel's first HCI Reset to btvirt can time out ("Opcode 0x0c03
+# failed: -110"), which leaves that controller dead: then btvirt starts again.
+controllers() { timeout 5 btmgmt info 2>/dev/null | grep -c "^hci[01]:"; }
+for attempt in 1 2 3; do
+    btvirt -L -l2 >> "$results/btvirt.log" 2>&1 &
+    btvirt=$!
+    for _ in $(seq 25); do
+        [ "$(controllers)" = 2 ] && break
+        sleep 0.2
+    done
+    [ "$(controllers)" = 2 ] && break
+    stamp "btvirt attempt $attempt: $(controllers) of 2 controllers up; starting it again"
+    kill $btvirt
+    wait $btvirt
+    sleep 1
 done
-[ -e /sys/class/bluetooth/hci1 ] || finish "btvirt made no hci1"
+[ "$(controllers)" = 2 ] || finish "btvirt did not make hci0 and hci1 in 3 attempts"
 /usr/libexec/bluetooth/bluetoothd -n -d ${ORVEX_BLUETOOTHD_CONF:+-f "$ORVEX_BLUETOOTHD_CONF"} \
     > "$results/bluetoothd.log" 2>&1 &
 echo $! > /run/bluetoothd.pid

@@ -33,6 +33,41 @@ sdbus::Error bluezError(const std::string& name, const std::string& text) {
     return sdbus::Error("org.bluez.Error." + name, text);
 }
 
+// The reader's handle on the server. The server owns the reader, so the reader holds the
+// server weakly (the loop outlives both).
+class WeakContext : public sim::SimDeviceContext {
+public:
+    WeakContext(std::weak_ptr<PeripheralServer> server, RunLoop& loop)
+        : server_(std::move(server)), loop_(loop) {}
+    void notify(const platform::Uuid& characteristic, platform::Bytes value) override {
+        if (auto s = server_.lock()) s->notify(characteristic, std::move(value));
+    }
+    void disconnect() override {
+        if (auto s = server_.lock()) s->disconnect();
+    }
+    void setAdvertising(bool advertising) override {
+        if (auto s = server_.lock()) s->setAdvertising(advertising);
+    }
+    bool isConnected() const override {
+        auto s = server_.lock();
+        return s && s->isConnected();
+    }
+    bool isNotifying(const platform::Uuid& characteristic) const override {
+        auto s = server_.lock();
+        return s && s->isNotifying(characteristic);
+    }
+    std::shared_ptr<platform::Timer> schedule(double seconds,
+                                              std::function<void()> action) override {
+        return loop_.schedule(seconds, std::move(action));
+    }
+    void post(std::function<void()> action) override { loop_.post(std::move(action)); }
+    double now() const override { return loop_.now(); }
+
+private:
+    std::weak_ptr<PeripheralServer> server_;
+    RunLoop& loop_;
+};
+
 }  // namespace
 
 PeripheralServer::PeripheralServer(RunLoop& loop, PeripheralOptions options, Log log)
@@ -60,7 +95,7 @@ std::optional<std::string> PeripheralServer::start() {
         return "cannot reach the system bus: " + e.getMessage();
     }
     loop_.attach(*connection_);
-    reader_->attached(shared_from_this());
+    reader_->attached(std::make_shared<WeakContext>(weak_from_this(), loop_));
     adapter_ = sdbus::createProxy(*connection_, SERVICE, adapterPath_);
     buildObjects();
     subscribe();
