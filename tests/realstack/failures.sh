@@ -71,8 +71,13 @@ failures() {
     # The adapter powered off under the session.
     f=fail-power-off
     if watch_until_connected $f && reading_arrives $f; then
+        # The order of bluetoothd's signals on power-off, for comparison with the fake's.
+        dbus-monitor --system "sender='org.bluez'" > "$R/$f.signals" 2>&1 &
+        local monitor=$!
+        sleep 1
         btmgmt --index 0 power off > /dev/null
         ends_in_one_report $f "the adapter powered off ends in one report"
+        kill $monitor
         btmgmt --index 0 power on > /dev/null
     else
         fail "power off: set-up" "$(cat "$R/$f.err")"

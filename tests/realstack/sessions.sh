@@ -9,9 +9,14 @@ ORVEX=${1:?usage: sessions.sh <orvex>}
 . "$(dirname "$0")/failures.sh"
 R=$ORVEX_RESULTS
 
+# How many write sockets bluetoothd has handed out so far (its debug log names each one).
+write_sockets() { grep -c "create_sock() AcquireWrite" "$R/bluetoothd.log"; }
+
 session() {  # <path-name> [peripheral options...]
     local path=$1
     shift
+    local socketsBefore
+    socketsBefore=$(write_sockets)
     if ! start_peripheral "peripheral-$path" "$@"; then
         fail "$path: peripheral ready" "$(tail -3 "$periph_log")"
         return
@@ -63,6 +68,12 @@ session() {  # <path-name> [peripheral options...]
         fail "$path: watch" "status $watchStatus; $(cat "$R/$path-watch.err" "$R/$path-watch.out")"
     fi
     check "$path: the peripheral unregisters on SIGTERM" stop_peripheral
+    local sockets=$(( $(write_sockets) - socketsBefore ))
+    if [ "$path" = acquired ]; then
+        check "acquired: every session wrote over an acquired socket ($sockets)" [ "$sockets" -ge 5 ]
+    else
+        check "writevalue: no session acquired a write socket" [ "$sockets" = 0 ]
+    fi
 }
 
 : > "$report"
