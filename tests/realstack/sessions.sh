@@ -1,7 +1,7 @@
 #!/bin/bash
 # SPDX-License-Identifier: Apache-2.0
 # Guest script: whole sessions of the orvex tool on hci0 with `orvex peripheral` on hci1,
-# over acquired sockets and over the WriteValue fallback, then the failures of failures.sh
+# over acquired sockets and over the WriteValue fallback, and on the 16-bit layout, then the failures of failures.sh
 # (left out with a second argument "happy"). Run by scripts/realstack.sh through boot.sh.
 set -u
 ORVEX=${1:?usage: sessions.sh <orvex>}
@@ -69,16 +69,51 @@ session() {  # <path-name> [peripheral options...]
     fi
     check "$path: the peripheral unregisters on SIGTERM" stop_peripheral
     local sockets=$(( $(write_sockets) - socketsBefore ))
-    if [ "$path" = acquired ]; then
+    if [ "$path" = serial16 ]; then
+        :
+    elif [ "$path" = acquired ]; then
         check "acquired: every session wrote over an acquired socket ($sockets)" [ "$sockets" -ge 5 ]
     else
         check "writevalue: no session acquired a write socket" [ "$sockets" = 0 ]
     fi
 }
 
+# upload <path-name> [peripheral options...]: a reader that asks for a micro app gets one
+# (60 slices, 50 ms answer delay each: a round-trip bound of 3 s). The upload's time is the
+# first session's less a second one that uploads nothing; its ratio to the bound is printed.
+upload() {
+    local path=$1
+    shift
+    python3 -c 'import sys; open(sys.argv[1], "wb").write(bytes((i * 7 + 1) % 256 for i in range(16 + 60 * 80)))' /tmp/microapp.bin
+    if ! start_peripheral "peripheral-$path-upload" --stale-micro-app --delay 0.05 "$@"; then
+        fail "$path: upload: peripheral ready" "$(tail -3 "$periph_log")"
+        return
+    fi
+    local t0 t1 t2 t3
+    t0=$(now)
+    central "$path-upload" info --json --timeout 60 --micro-app-image /tmp/microapp.bin
+    local first=$?
+    t1=$(now)
+    central "$path-upload-again" info --json --timeout 60
+    t2=$(now)
+    peripheral_say status
+    if [ $first = 0 ] && wait_for "$periph_log" "micro app current" 10; then
+        local ratio
+        ratio=$(python3 -c "import sys; a,b,c=map(float,sys.argv[1:]); print(f'{(b-a-(c-b))/3.0:.2f}')" "$t0" "$t1" "$t2")
+        pass "$path: a micro-app upload completes and makes the micro app current (upload / round-trip bound: $ratio)"
+        echo "figure upload-ratio-$path $ratio" >> "$R/figures.txt"
+    else
+        fail "$path: micro-app upload" "$(cat "$R/$path-upload.err"; tail -3 "$periph_log")"
+    fi
+    stop_peripheral
+}
+
 : > "$report"
 session acquired
 session writevalue --no-write-without-response
+session serial16 --layout serial16
+upload acquired
+upload writevalue --no-write-without-response
 [ "${2:-}" = happy ] || failures
 note "$failures failures"
 [ "$failures" = 0 ]
