@@ -40,7 +40,7 @@ start_peripheral() {
     periph_log=$ORVEX_RESULTS/$name.log
     rm -f /tmp/periph.in
     mkfifo /tmp/periph.in
-    "$orvex" peripheral --adapter hci1 --delay 0.01 "$@" < /tmp/periph.in > "$periph_log" 2>&1 &
+    "$orvex" peripheral --adapter hci1 --delay "${periph_delay:-0.01}" "$@" < /tmp/periph.in > "$periph_log" 2>&1 &
     periph_pid=$!
     exec 7> /tmp/periph.in
     local end=$(( $(date +%s) + 60 ))

@@ -85,7 +85,7 @@ upload() {
     local path=$1
     shift
     python3 -c 'import sys; open(sys.argv[1], "wb").write(bytes((i * 7 + 1) % 256 for i in range(16 + 60 * 80)))' /tmp/microapp.bin
-    if ! start_peripheral "peripheral-$path-upload" --stale-micro-app --delay 0.05 "$@"; then
+    if ! periph_delay=0.05 start_peripheral "peripheral-$path-upload" --stale-micro-app "$@"; then
         fail "$path: upload: peripheral ready" "$(tail -3 "$periph_log")"
         return
     fi
