@@ -6,6 +6,7 @@
 
 #include "Backend.hpp"
 #include "FakeBluezServe.hpp"
+#include "PeripheralServe.hpp"
 #include "Relaunch.hpp"
 
 namespace orvex::cli {
@@ -32,6 +33,11 @@ std::optional<Backend> openBluetoothBackend(const std::string&, const std::optio
 
 int serveFakeBluez(const FakeArgs&) {
     printError("fake-bluez", runHelper());
+    return kExitFailed;
+}
+
+int servePeripheral(const PeripheralArgs&) {
+    printError("peripheral", runHelper());
     return kExitFailed;
 }
 

@@ -18,5 +18,6 @@ void addDemoCommand(CLI::App& app, CommandContext& ctx);        // demo
 void addReaderCommands(CLI::App& app, CommandContext& ctx);     // watch, scan, info, write-contact
 void addFakeBluezCommand(CLI::App& app, CommandContext& ctx);   // fake-bluez
 void addListCommand(CLI::App& app, CommandContext& ctx);        // list
+void addPeripheralCommand(CLI::App& app, CommandContext& ctx);  // peripheral
 
 }  // namespace orvex::cli

@@ -57,6 +57,7 @@ int main(int argc, char** argv) {
     addDecodeCommand(app, ctx);
     addReplayCommand(app, ctx);
     addFakeBluezCommand(app, ctx);
+    addPeripheralCommand(app, ctx);
     // Listed in the help; run by runBridge() above.
     app.add_subcommand("bridge",
                        "Publish the readers' readings on an MQTT broker, through a durable spool "

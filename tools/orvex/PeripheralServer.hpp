@@ -1,0 +1,106 @@
+// SPDX-License-Identifier: Apache-2.0
+#pragma once
+
+#include <functional>
+#include <map>
+#include <memory>
+#include <optional>
+#include <set>
+#include <string>
+#include <vector>
+
+#include <orvex/sim/SimReader.hpp>
+#include <sdbus-c++/sdbus-c++.h>
+
+#include "RunLoop.hpp"
+
+
+// The simulated reader as a real BLE peripheral: a GATT application and an advertisement
+// registered with bluetoothd on one adapter, the reader's notifications sent as the
+// characteristic's value changes, the central's writes handed to the reader. Everything
+// runs on the given RunLoop's thread.
+
+namespace orvex::cli {
+
+struct PeripheralOptions {
+    std::string adapter = "hci0";
+    sim::SimReaderConfig reader;
+    // The write characteristic also takes unacknowledged writes (which is what lets a
+    // central acquire a socket for writing). Without it, every write is a WriteValue.
+    bool writeWithoutResponse = true;
+};
+
+class PeripheralServer : public sim::SimDeviceContext,
+                         public std::enable_shared_from_this<PeripheralServer> {
+public:
+    using Log = std::function<void(const std::string&)>;
+    PeripheralServer(RunLoop& loop, PeripheralOptions options, Log log);
+    ~PeripheralServer() override;
+
+    // Registers the application and the advertisement; on failure the reason, in one line.
+    std::optional<std::string> start();
+    // Unregisters both, waiting a little for bluetoothd's answers.
+    void stop();
+    // Out of range: no advertising and the link dropped. back() advertises again.
+    void goAway();
+    void comeBack();
+
+    sim::SimReader& reader() { return *reader_; }
+    const std::string& centralPath() const { return devicePath_; }
+
+    // SimDeviceContext
+    void notify(const platform::Uuid& characteristic, platform::Bytes value) override;
+    void disconnect() override;
+    void setAdvertising(bool advertising) override;
+    bool isConnected() const override { return connected_; }
+    bool isNotifying(const platform::Uuid& characteristic) const override {
+        return notifying_.count(characteristic) != 0;
+    }
+    std::shared_ptr<platform::Timer> schedule(double seconds,
+                                              std::function<void()> action) override {
+        return loop_.schedule(seconds, std::move(action));
+    }
+    void post(std::function<void()> action) override { loop_.post(std::move(action)); }
+    double now() const override { return loop_.now(); }
+
+private:
+    struct Characteristic {
+        platform::Uuid uuid;
+        std::string path;
+        std::vector<std::string> flags;
+        platform::Bytes value;
+        std::unique_ptr<sdbus::IObject> object;
+    };
+    void buildObjects();
+    void subscribe();
+    void registerApplication(std::function<void(std::optional<std::string>)> done);
+    void registerAdvertisement(std::function<void(std::optional<std::string>)> done);
+    void unregister(const char* interface, const char* method, const std::string& path,
+                    bool* pending);
+    void centralConnected(const std::string& device);
+    void centralGone(const std::string& why);
+    Characteristic* byPath(const std::string& path);
+
+    RunLoop& loop_;
+    PeripheralOptions options_;
+    Log log_;
+    std::string adapterPath_;
+    std::shared_ptr<sim::SimReader> reader_;
+    std::unique_ptr<sdbus::IConnection> connection_;
+    std::unique_ptr<sdbus::IProxy> adapter_;
+    // The central's device, for dropping the link from our side.
+    std::unique_ptr<sdbus::IProxy> device_;
+    std::unique_ptr<sdbus::IObject> root_;
+    std::unique_ptr<sdbus::IObject> service_;
+    std::unique_ptr<sdbus::IObject> advertisement_;
+    std::vector<std::unique_ptr<Characteristic>> characteristics_;
+    std::vector<sdbus::Slot> matches_;
+    bool connected_ = false;
+    bool registered_ = false;
+    bool advertising_ = false;
+    bool wantAdvertising_ = true;
+    std::string devicePath_;
+    std::set<platform::Uuid> notifying_;
+};
+
+}  // namespace orvex::cli
