@@ -1,11 +1,20 @@
 #!/usr/bin/env bash
 # SPDX-License-Identifier: Apache-2.0
 # Builds with warnings as errors and runs the whole suite: plain, under
-# AddressSanitizer + UndefinedBehaviorSanitizer, and under ThreadSanitizer;
-# then runs each fuzzer for a short, bounded time.
+# AddressSanitizer + UndefinedBehaviorSanitizer, and under ThreadSanitizer; the guides'
+# commands, the race soak, the Debian package, the real Bluetooth stack in a qemu guest and
+# the browser tests; then runs each fuzzer for a short, bounded time.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/deps.sh
+# What the guest and the browser need is downloaded and unpacked while the native suite
+# builds; the stages that need it wait for it.
+mkdir -p build
+scripts/deps.sh --extras >build/deps-extras.log 2>&1 &
+extras=$!
+wait_for_extras() {
+  wait "$extras" || { cat build/deps-extras.log; echo "installing the extras failed" >&2; exit 1; }
+}
 
 jobs=$(nproc)
 started=$SECONDS
@@ -33,8 +42,14 @@ run_suite build/plain
 stage "benchmarks run (no timing checked)" && build/plain/bench/receive_bench --benchmark_min_time=0.01 >build/plain/receive_bench.log
 stage "python" && scripts/python_tests.sh build/plain
 stage "API reference (Doxygen; an undocumented public declaration fails)" && cmake --build build/plain --target docs
+stage "the guides' runnable commands" && bash scripts/docs_check.sh build/plain
 stage "soak" && build/plain/bench/soak/orvex_soak --sessions 3000 --overlap  # every exchange: exactly one outcome
+stage "race soak (nothing the reader says is lost)" && bash scripts/race-soak.sh build/plain
 stage "consumer checks" && bash scripts/consumer-check.sh build/plain
+stage "waiting for the extras" && wait_for_extras
+stage "Debian package (lintian, sizes, systemd-analyze, install and purge)" && bash scripts/package_check.sh build/plain
+stage "real Bluetooth stack (qemu guest)" && bash scripts/realstack.sh build/plain
+stage "browser (WebAssembly, Node, headless Chromium)" && bash scripts/web_tests.sh build/plain
 # The sanitizer builds optimise less and keep only line tables: a quarter less compile time,
 # and a report still names every file and line.
 sanitized=(-DORVEX_BUILD_BENCH=OFF "-DCMAKE_CXX_FLAGS_RELWITHDEBINFO=-O1 -g1 -DNDEBUG")
