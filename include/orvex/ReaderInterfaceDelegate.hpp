@@ -113,13 +113,19 @@ public:
     /// A reading of an FDX-B tag, the only type that carries an owner contact.
     ///
     /// Called twice per reading, whether the host asked for it (ReaderInterface::scan())
-    /// or the reader's trigger made it: first with `contactPending` true as soon as the
-    /// tag has been read, just before the link asks the reader for the contact stored on
-    /// it; then with `contactPending` false once the contact has been read (set in
-    /// `result->contact`), found missing or unreadable (contact empty), or not received
-    /// within 21 seconds. A contact answer that arrives with no reading before it is
-    /// reported with an empty `result`; one that arrives after the 21 seconds is attached
-    /// to the latest reading and reported again. What follows: the link is idle.
+    /// or the reader's trigger made it, whatever else the link is doing at the time: first
+    /// with `contactPending` true as soon as the tag has been read; then with
+    /// `contactPending` false once the contact has been read (set in `result->contact`),
+    /// found missing or unreadable (contact empty), or not received within 21 seconds of
+    /// being asked for, or when the connection ends first.
+    ///
+    /// Readings that come faster than their contacts can be read wait in turn: each is
+    /// reported at once with `contactPending` true, and their final reports follow in the
+    /// order the readings came. A contact is asked for once nothing else holds the link (the
+    /// set-up after connecting, an upload, a contact write or the host's scan go first). Up
+    /// to 32 readings wait; one more is reported once only, with `contactPending` false and
+    /// no contact, and the log hook (orvex::setLogHandler(), level error) says so. A contact
+    /// record the reader sends with no reading waiting is dropped.
     /// @param result the reading (`result->scan->xpdr->id` in the form `"999 000000012345"`)
     ///        and the contact, if any.
     /// @param contactPending true when the contact read is still to come.
