@@ -47,7 +47,7 @@ sim::SimReaderConfig readerConfig(const PeripheralArgs& args) {
     if (args.disconnectAtFrame) config.faults.disconnectAtFrame = args.disconnectAtFrame;
     if (args.disconnectAtSlice) config.faults.disconnectAtSlice = args.disconnectAtSlice;
     config.faults.disconnectOnContactWrite = args.disconnectOnContactWrite;
-    config.faults.randomStart = args.seed;
+    config.faults.randomStart = args.randomStart;
     return config;
 }
 

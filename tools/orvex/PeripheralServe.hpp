@@ -27,7 +27,7 @@ struct PeripheralArgs {
     std::size_t disconnectAtFrame = 0;
     std::size_t disconnectAtSlice = 0;
     bool disconnectOnContactWrite = false;
-    std::uint64_t seed = 1;
+    std::uint64_t randomStart = 1;
     bool noWriteWithoutResponse = false;
 };
 

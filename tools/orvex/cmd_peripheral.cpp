@@ -86,7 +86,7 @@ void addPeripheralCommand(CLI::App& app, CommandContext& ctx) {
     command->add_flag("--disconnect-on-contact-write", args->disconnectOnContactWrite,
                       "Drop the link, storing nothing, when a contact write arrives (once)")
         ->group(group);
-    command->add_option("--seed", args->seed, "Start value of the fault generator")
+    command->add_option("--random-start", args->randomStart, "Start value of the fault generator")
         ->group(group)
         ->capture_default_str();
     command->callback([args, &ctx] {
