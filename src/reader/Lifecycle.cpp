@@ -114,11 +114,7 @@ void Link::lostLinkReport() {
 void Link::endLink() {
     stopTimer(watchdogTimer, true);
     stopTimer(connectionTimer, true);
-    msgCounter = 0;
-    silentTicks = 0;
-    framer_.clear();
-    hasLastExportRecord = false;
-    hasLastMessage = false;
+    forgetReceived();
     if (readerPeripheral) {
         cancelReaderConnection();
         releasedPeripheral_ = readerPeripheral;
@@ -305,8 +301,7 @@ void Link::didDisconnect(const std::shared_ptr<platform::Peripheral>& peripheral
         return;
     }
     stopTimer(watchdogTimer, true);
-    msgCounter = 0;
-    silentTicks = 0;
+    forgetReceived();
     readerPeripheral.reset();
     readerCharacteristic.reset();
     endOutstandingExchanges();
@@ -317,10 +312,15 @@ void Link::didDisconnect(const std::shared_ptr<platform::Peripheral>& peripheral
     } else {
         failConnection(OrvexConnectionError::connectionOutOfState);
     }
+    state = State::idle;
+}
+
+void Link::forgetReceived() {
+    msgCounter = 0;
+    silentTicks = 0;
     framer_.clear();
     hasLastExportRecord = false;
     hasLastMessage = false;
-    state = State::idle;
 }
 
 void Link::doDisconnectFromReader() {

@@ -197,6 +197,9 @@ private:
     void lostLinkReport();
     // Lets the reader go for good: timers stopped, peripheral and characteristics dropped.
     void endLink();
+    // Drops what the link kept of the reader's last connection: a message half received, the
+    // messages a doubled one is checked against, the keep-alive counts.
+    void forgetReceived();
     void characteristicsReady();
     void cancelReaderConnection();
     // Reports the one failure of the connection attempt under way; nothing once the attempt
@@ -222,6 +225,7 @@ private:
     void negativeAnswer(std::span<const std::uint8_t> bytes);
     void microAppCheckAnswer(std::span<const std::uint8_t> bytes);
     void toContactUpdater(std::span<const std::uint8_t> bytes);
+    void toUpload(std::span<const std::uint8_t> bytes);
     void statusMessage(std::uint8_t scanState);
     void writeData(const Bytes& data);
 

@@ -75,46 +75,46 @@ Framing versionText(std::span<const std::uint8_t> bytes) {
 // The bytes after the lead byte of an export record at which its text reading starts.
 constexpr std::size_t kExportTextFrom = EXPORT_RECORD_SIZE - TEXT_SCAN_SIZE;
 
+// The messages whose length the lead byte alone fixes.
+struct FixedMessage {
+    std::uint8_t lead;
+    MessageKind kind;
+    std::size_t length;
+};
+constexpr FixedMessage kFixedMessages[] = {
+    {code::contact, MessageKind::contact, CONTACT_ANSWER_SIZE},
+    {code::contactWritten, MessageKind::contactWritten, 1},
+    {code::contactNotWritten, MessageKind::contactNotWritten, 1},
+    {code::noResult, MessageKind::noResult, 1},
+    {code::negative, MessageKind::negative, 1},
+    {code::ack, MessageKind::ack, 1},
+    {code::lockAck, MessageKind::lockAck, 1},
+    {code::sliceAck, MessageKind::sliceAck, 1},
+    {code::unlockAck, MessageKind::unlockAck, 1},
+    {code::microAppCheck, MessageKind::microAppCheck, MICRO_APP_ANSWER_SIZE},
+    {code::requestedScan, MessageKind::requestedReading, PACKED_SCAN_SIZE},
+    {code::battery, MessageKind::battery, BATTERY_ANSWER_SIZE},
+    {code::scan, MessageKind::reading, PACKED_SCAN_SIZE},
+};
+
 }  // namespace
 
 Framing frameStart(std::span<const std::uint8_t> bytes) {
     switch (bytes.front()) {
-        case code::contact:
-            return fixed(bytes, MessageKind::contact, CONTACT_ANSWER_SIZE);
-        case code::contactWritten:
-            return whole(MessageKind::contactWritten, 1);
-        case code::contactNotWritten:
-            return whole(MessageKind::contactNotWritten, 1);
         case code::text:
             return fromText(bytes);
-        case code::noResult:
-            return whole(MessageKind::noResult, 1);
-        case code::negative:
-            return whole(MessageKind::negative, 1);
-        case code::ack:
-            return whole(MessageKind::ack, 1);
-        case code::lockAck:
-            return whole(MessageKind::lockAck, 1);
-        case code::sliceAck:
-            return whole(MessageKind::sliceAck, 1);
-        case code::unlockAck:
-            return whole(MessageKind::unlockAck, 1);
-        case code::microAppCheck:
-            return fixed(bytes, MessageKind::microAppCheck, MICRO_APP_ANSWER_SIZE);
         case code::version:
             return versionText(bytes);
-        case code::requestedScan:
-            return fixed(bytes, MessageKind::requestedReading, PACKED_SCAN_SIZE);
-        case code::battery:
-            return fixed(bytes, MessageKind::battery, BATTERY_ANSWER_SIZE);
-        case code::scan:
-            return fixed(bytes, MessageKind::reading, PACKED_SCAN_SIZE);
         case code::exportRecord:
             return textRecord(bytes, MessageKind::exportRecord, EXPORT_RECORD_SIZE,
                               kExportTextFrom);
         default:
-            return dropping(1);
+            break;
     }
+    for (const auto& m : kFixedMessages) {
+        if (m.lead == bytes.front()) return fixed(bytes, m.kind, m.length);
+    }
+    return dropping(1);
 }
 
 std::size_t exportRun(std::span<const std::uint8_t> bytes) {

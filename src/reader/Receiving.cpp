@@ -139,10 +139,7 @@ void Link::route(const Message& message) {
         case MessageKind::lockAck:
         case MessageKind::sliceAck:
         case MessageKind::unlockAck:
-            if (state == State::updatingMicroApp) {
-                uploadTicks = 0;
-                updateMicroApp(Bytes(bytes.begin(), bytes.end()));
-            }
+            if (state == State::updatingMicroApp) toUpload(bytes);
             return;
         case MessageKind::exportRecord:
             exportRecordsReceived(bytes);
@@ -162,8 +159,7 @@ void Link::negativeAnswer(std::span<const std::uint8_t> bytes) {
             return;
         case State::checkMicroApp:
         case State::updatingMicroApp:
-            uploadTicks = 0;
-            updateMicroApp(Bytes(bytes.begin(), bytes.end()));
+            toUpload(bytes);
             return;
         case State::writingContact:
             toContactUpdater(bytes);
@@ -178,8 +174,15 @@ void Link::microAppCheckAnswer(std::span<const std::uint8_t> bytes) {
         state = State::waitingForBattery;
         writeData(BATTERY_DATA);
     } else {
-        updateMicroApp(Bytes(bytes.begin(), bytes.end()));
+        toUpload(bytes);
     }
+}
+
+// An answer of the upload's (or the check answer that starts one): the upload has heard
+// from the reader.
+void Link::toUpload(std::span<const std::uint8_t> bytes) {
+    uploadTicks = 0;
+    updateMicroApp(Bytes(bytes.begin(), bytes.end()));
 }
 
 void Link::toContactUpdater(std::span<const std::uint8_t> bytes) {
