@@ -30,12 +30,13 @@ struct PeripheralOptions {
     bool writeWithoutResponse = true;
 };
 
-class PeripheralServer : public sim::SimDeviceContext,
-                         public std::enable_shared_from_this<PeripheralServer> {
+// The GATT server and advertisement of one simulated reader. The reader reaches it through a
+// context that holds it weakly (PeripheralServer.cpp), with these members.
+class PeripheralServer : public std::enable_shared_from_this<PeripheralServer> {
 public:
     using Log = std::function<void(const std::string&)>;
     PeripheralServer(RunLoop& loop, PeripheralOptions options, Log log);
-    ~PeripheralServer() override;
+    ~PeripheralServer();
 
     // Registers the application and the advertisement; on failure the reason, in one line.
     std::optional<std::string> start();
@@ -48,20 +49,14 @@ public:
     sim::SimReader& reader() { return *reader_; }
     const std::string& centralPath() const { return devicePath_; }
 
-    // SimDeviceContext
-    void notify(const platform::Uuid& characteristic, platform::Bytes value) override;
-    void disconnect() override;
-    void setAdvertising(bool advertising) override;
-    bool isConnected() const override { return connected_; }
-    bool isNotifying(const platform::Uuid& characteristic) const override {
+    // What the reader does on the air.
+    void notify(const platform::Uuid& characteristic, platform::Bytes value);
+    void disconnect();
+    void setAdvertising(bool advertising);
+    bool isConnected() const { return connected_; }
+    bool isNotifying(const platform::Uuid& characteristic) const {
         return notifying_.count(characteristic) != 0;
     }
-    std::shared_ptr<platform::Timer> schedule(double seconds,
-                                              std::function<void()> action) override {
-        return loop_.schedule(seconds, std::move(action));
-    }
-    void post(std::function<void()> action) override { loop_.post(std::move(action)); }
-    double now() const override { return loop_.now(); }
 
 private:
     struct Characteristic {
