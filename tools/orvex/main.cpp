@@ -1,4 +1,5 @@
 // SPDX-License-Identifier: Apache-2.0
+#include <array>
 #include <cstdio>
 #include <exception>
 #include <string>
@@ -33,6 +34,40 @@ int runBridge(int argc, char** argv, int at) {
     return orvex::cli::kExitFailed;
 }
 
+// The commands, by the add function that builds them. A run builds only the command it
+// was asked for: building every command's options is thousands of allocations, which
+// would be most of what a short command such as `orvex decode` costs at start-up.
+struct CommandGroup {
+    std::array<std::string_view, 4> words;
+    void (*add)(CLI::App&, orvex::cli::CommandContext&);
+};
+const std::array<CommandGroup, 8> kCommandGroups{{
+    {{"demo"}, orvex::cli::addDemoCommand},
+    {{"list"}, orvex::cli::addListCommand},
+    {{"watch", "scan", "info", "write-contact"}, orvex::cli::addReaderCommands},
+    {{"contact"}, orvex::cli::addContactCommands},
+    {{"decode"}, orvex::cli::addDecodeCommand},
+    {{"replay"}, orvex::cli::addReplayCommand},
+    {{"fake-bluez"}, orvex::cli::addFakeBluezCommand},
+    {{"peripheral"}, orvex::cli::addPeripheralCommand},
+}};
+
+const CommandGroup* groupOf(std::string_view word) {
+    for (const auto& group : kCommandGroups)
+        for (const auto name : group.words)
+            if (!name.empty() && name == word) return &group;
+    return nullptr;
+}
+
+// Whether the whole list of commands is wanted: the top-level help shows it.
+bool asksForHelp(int argc, char** argv) {
+    for (int i = 1; i < argc; ++i) {
+        const std::string_view arg = argv[i];
+        if (arg == "-h" || arg == "--help" || arg == "--help-all") return true;
+    }
+    return false;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -50,22 +85,19 @@ int main(int argc, char** argv) {
     Verbosity verbosity;
     addVerbosityOptions(app, verbosity);
     CommandContext ctx;
-    addDemoCommand(app, ctx);
-    addListCommand(app, ctx);
-    addReaderCommands(app, ctx);
-    addContactCommands(app, ctx);
-    addDecodeCommand(app, ctx);
-    addReplayCommand(app, ctx);
-    addFakeBluezCommand(app, ctx);
-    addPeripheralCommand(app, ctx);
-    // Listed in the help; run by runBridge() above.
-    app.add_subcommand("bridge",
-                       "Publish the readers' readings on an MQTT broker, through a durable spool "
-                       "(runs until SIGTERM; orvex-bridge --help)");
-    const auto named = [word](const CLI::App* command) { return command->check_name(word); };
-    if (word && app.get_subcommands(named).empty()) {
-        std::fprintf(stderr, "orvex: unknown command %s (see orvex --help)\n", word);
-        return 2;
+    if (word) {
+        const CommandGroup* group = groupOf(word);
+        if (!group) {
+            std::fprintf(stderr, "orvex: unknown command %s (see orvex --help)\n", word);
+            return 2;
+        }
+        group->add(app, ctx);
+    } else if (asksForHelp(argc, argv)) {
+        for (const auto& group : kCommandGroups) group.add(app, ctx);
+        // Listed in the help; run by runBridge() above.
+        app.add_subcommand("bridge",
+                           "Publish the readers' readings on an MQTT broker, through a durable "
+                           "spool (runs until SIGTERM; orvex-bridge --help)");
     }
     try {
         app.parse(argc, argv);
