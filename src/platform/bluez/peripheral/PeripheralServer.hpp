@@ -9,33 +9,29 @@
 #include <string>
 #include <vector>
 
+#include <orvex/bluez/Peripheral.hpp>
 #include <orvex/sim/SimReader.hpp>
 #include <sdbus-c++/sdbus-c++.h>
 
-#include "RunLoop.hpp"
+#include "platform/bluez/peripheral/RunLoop.hpp"
 
 
 // The simulated reader as a real BLE peripheral: a GATT application and an advertisement
 // registered with bluetoothd on one adapter, the reader's notifications sent as the
 // characteristic's value changes, the central's writes handed to the reader. Everything
-// runs on the given RunLoop's thread.
+// runs on the given RunLoop's thread (ServedPeripheral.cpp gives it one of its own).
 
-namespace orvex::cli {
+namespace orvex::detail::bluez {
 
-struct PeripheralOptions {
-    std::string adapter = "hci0";
-    sim::SimReaderConfig reader;
-    // The write characteristic also takes unacknowledged writes (which is what lets a
-    // central acquire a socket for writing). Without it, every write is a WriteValue.
-    bool writeWithoutResponse = true;
-};
+using orvex::bluez::PeripheralOptions;
 
 // The GATT server and advertisement of one simulated reader. The reader reaches it through a
 // context that holds it weakly (PeripheralServer.cpp), with these members.
 class PeripheralServer : public std::enable_shared_from_this<PeripheralServer> {
 public:
     using Log = std::function<void(const std::string&)>;
-    PeripheralServer(RunLoop& loop, PeripheralOptions options, Log log);
+    // Events go to `options.log`, if any.
+    PeripheralServer(RunLoop& loop, PeripheralOptions options);
     ~PeripheralServer();
 
     // Registers the application and the advertisement; on failure the reason, in one line.
@@ -98,4 +94,4 @@ private:
     std::set<platform::Uuid> notifying_;
 };
 
-}  // namespace orvex::cli
+}  // namespace orvex::detail::bluez

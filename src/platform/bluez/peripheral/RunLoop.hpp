@@ -14,12 +14,12 @@ namespace sdbus {
 class IConnection;
 }
 
-// One thread for everything the peripheral does: the D-Bus connection, the simulated
-// reader's timers and posts, and the file descriptors it watches (its terminal, signals).
-// sd-bus is not thread-safe and bluetoothd calls back into the application while its own
-// registration calls are pending, so every call goes out asynchronously from this thread.
+// One thread for everything a served peripheral does: the D-Bus connection, the simulated
+// reader's timers and posts. sd-bus is not thread-safe and bluetoothd calls back into the
+// application while its own registration calls are pending, so every call goes out
+// asynchronously from this thread.
 
-namespace orvex::cli {
+namespace orvex::detail::bluez {
 
 class RunLoop {
 public:
@@ -32,9 +32,6 @@ public:
     void post(std::function<void()> action);
     // Runs `action` on the loop after `seconds`.
     std::shared_ptr<platform::Timer> schedule(double seconds, std::function<void()> action);
-    // Loop thread: calls `readable` whenever `fd` can be read, until unwatch(fd).
-    void watch(int fd, std::function<void()> readable);
-    void unwatch(int fd);
     // The connection whose messages the loop dispatches.
     void attach(sdbus::IConnection& connection) { bus_ = &connection; }
     void detach() { bus_ = nullptr; }
@@ -43,6 +40,7 @@ public:
     bool run();
     // Runs until `done()` holds or `seconds` pass; false when time ran out.
     bool runUntil(const std::function<bool()>& done, double seconds);
+    // Loop thread.
     void stop() { stopping_ = true; }
     double now() const;
 
@@ -57,7 +55,6 @@ private:
     std::mutex mutex_;
     std::vector<std::function<void()>> posted_;
     std::multimap<std::chrono::steady_clock::time_point, std::shared_ptr<Timer>> timers_;
-    std::map<int, std::function<void()>> watched_;
 };
 
-}  // namespace orvex::cli
+}  // namespace orvex::detail::bluez

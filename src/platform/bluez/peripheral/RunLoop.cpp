@@ -10,11 +10,9 @@
 #include <cerrno>
 #include <cstdint>
 
-#ifdef ORVEX_WITH_BLUEZ
 #include <sdbus-c++/IConnection.h>
-#endif
 
-namespace orvex::cli {
+namespace orvex::detail::bluez {
 
 using Clock = std::chrono::steady_clock;
 
@@ -53,16 +51,11 @@ std::shared_ptr<platform::Timer> RunLoop::schedule(double seconds, std::function
     return timer;
 }
 
-void RunLoop::watch(int fd, std::function<void()> readable) { watched_[fd] = std::move(readable); }
-
-void RunLoop::unwatch(int fd) { watched_.erase(fd); }
-
 double RunLoop::now() const {
     return std::chrono::duration<double>(Clock::now().time_since_epoch()).count();
 }
 
 bool RunLoop::run() {
-    stopping_ = false;
     while (!stopping_ && !broken_) turn(Clock::time_point::max());
     return !broken_;
 }
@@ -99,7 +92,6 @@ bool RunLoop::turn(Clock::time_point deadline) {
         if (timer->valid) timer->action();
         worked = true;
     }
-#ifdef ORVEX_WITH_BLUEZ
     try {
         if (bus_) {
             while (bus_->processPendingRequest()) worked = true;
@@ -108,7 +100,6 @@ bool RunLoop::turn(Clock::time_point deadline) {
         broken_ = true;
         return false;
     }
-#endif
     if (worked) return true;
     // Then sleep until something happens, the next timer or the deadline.
     auto until = deadline;
@@ -119,14 +110,11 @@ bool RunLoop::turn(Clock::time_point deadline) {
     }
     std::vector<pollfd> fds{{wakeFd_, POLLIN, 0}};
     int timeout = -1;
-#ifdef ORVEX_WITH_BLUEZ
     if (bus_) {
         const auto data = bus_->getEventLoopPollData();
         fds.push_back({data.fd, static_cast<short>(data.events), 0});
         timeout = data.getPollTimeout();
     }
-#endif
-    for (const auto& [fd, _] : watched_) fds.push_back({fd, POLLIN, 0});
     if (until != Clock::time_point::max()) {
         const auto left = std::chrono::ceil<std::chrono::milliseconds>(until - Clock::now());
         const int ms = static_cast<int>(std::max<long long>(0, left.count()));
@@ -137,15 +125,7 @@ bool RunLoop::turn(Clock::time_point deadline) {
         std::uint64_t count;
         (void)!::read(wakeFd_, &count, sizeof count);
     }
-    for (const auto& fd : fds) {
-        if (!(fd.revents & (POLLIN | POLLHUP | POLLERR))) continue;
-        auto it = watched_.find(fd.fd);
-        if (it != watched_.end()) {
-            auto readable = it->second;  // it may unwatch itself
-            readable();
-        }
-    }
     return true;
 }
 
-}  // namespace orvex::cli
+}  // namespace orvex::detail::bluez

@@ -1,17 +1,16 @@
 // SPDX-License-Identifier: Apache-2.0
-#ifdef ORVEX_WITH_BLUEZ
-#include "PeripheralServer.hpp"
+#include "platform/bluez/peripheral/PeripheralServer.hpp"
 
 #include <algorithm>
 #include <cctype>
 
+// The names and D-Bus types only: the functions of Values.cpp are the core library's own,
+// hidden in a shared build, and this is the simulator library.
 #include "platform/bluez/Values.hpp"
 
-namespace orvex::cli {
+namespace orvex::detail::bluez {
 
 namespace {
-
-using namespace detail::bluez;
 
 constexpr const char* GATT_MANAGER = "org.bluez.GattManager1";
 constexpr const char* AD_MANAGER = "org.bluez.LEAdvertisingManager1";
@@ -27,6 +26,17 @@ std::string bluezUuid(const platform::Uuid& uuid) {
     std::transform(text.begin(), text.end(), text.begin(),
                    [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
     return text;
+}
+
+std::optional<bool> connectedIn(const DbusProps& props) {
+    auto it = props.find("Connected");
+    if (it == props.end() || !it->second.containsValueOfType<bool>()) return std::nullopt;
+    return it->second.get<bool>();
+}
+
+bool isBelow(const std::string& path, const std::string& parent) {
+    return path.size() > parent.size() && path.compare(0, parent.size(), parent) == 0 &&
+           path[parent.size()] == '/';
 }
 
 sdbus::Error bluezError(const std::string& name, const std::string& text) {
@@ -70,8 +80,9 @@ private:
 
 }  // namespace
 
-PeripheralServer::PeripheralServer(RunLoop& loop, PeripheralOptions options, Log log)
-    : loop_(loop), options_(std::move(options)), log_(std::move(log)),
+PeripheralServer::PeripheralServer(RunLoop& loop, PeripheralOptions options)
+    : loop_(loop), options_(std::move(options)),
+      log_(options_.log ? options_.log : [](const std::string&) {}),
       adapterPath_("/org/bluez/" + options_.adapter),
       reader_(std::make_shared<sim::SimReader>(options_.reader)) {}
 
@@ -90,9 +101,13 @@ PeripheralServer::~PeripheralServer() {
 
 std::optional<std::string> PeripheralServer::start() {
     try {
-        connection_ = sdbus::createSystemBusConnection();
+        connection_ = options_.busAddress && !options_.busAddress->empty()
+                          ? sdbus::createSessionBusConnectionWithAddress(*options_.busAddress)
+                          : sdbus::createSystemBusConnection();
     } catch (const sdbus::Error& e) {
-        return "cannot reach the system bus: " + e.getMessage();
+        return (options_.busAddress ? "cannot reach the bus at " + *options_.busAddress
+                                    : std::string("cannot reach the system bus")) +
+               ": " + e.getMessage();
     }
     loop_.attach(*connection_);
     reader_->attached(std::make_shared<WeakContext>(weak_from_this(), loop_));
@@ -222,8 +237,9 @@ void PeripheralServer::subscribe() {
                 std::string interface;
                 msg >> interface;
                 if (interface != DEVICE) return;
-                const auto props = readProps(msg);
-                const auto connected = getBool(props, "Connected");
+                DbusProps props;
+                msg >> props;
+                const auto connected = connectedIn(props);
                 if (!connected) return;
                 if (*connected) {
                     centralConnected(msg.getPath());
@@ -241,10 +257,10 @@ void PeripheralServer::subscribe() {
                 sdbus::ObjectPath path;
                 DbusInterfaces interfaces;
                 msg >> path >> interfaces;
-                if (!isUnder(path, adapterPath_)) return;
+                if (!isBelow(path, adapterPath_)) return;
                 auto device = interfaces.find(DEVICE);
                 if (device == interfaces.end()) return;
-                if (getBool(toProps(device->second), "Connected").value_or(false))
+                if (connectedIn(device->second).value_or(false))
                     centralConnected(path);
             } catch (...) {
             }
@@ -406,5 +422,4 @@ void PeripheralServer::goAway() {
 
 void PeripheralServer::comeBack() { setAdvertising(true); }
 
-}  // namespace orvex::cli
-#endif
+}  // namespace orvex::detail::bluez
