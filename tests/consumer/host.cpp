@@ -1,7 +1,8 @@
 // SPDX-License-Identifier: Apache-2.0
 // A host built against an installed (or embedded) orvex: one short session on the
 // simulated reader, holding one tag we chose, must connect, read that tag with its owner
-// contact, and disconnect. Exit code 0 only when everything it saw was as expected.
+// contact, and disconnect. Then a simulated reader to serve over BlueZ, on a bus that is not
+// there, must be refused. Exit code 0 only when everything it saw was as expected.
 
 #include <chrono>
 #include <cstdio>
@@ -12,6 +13,7 @@
 
 #include <orvex/Contact.hpp>
 #include <orvex/ReaderInterface.hpp>
+#include <orvex/bluez/Peripheral.hpp>
 #include <orvex/sim/SimPlatform.hpp>
 #include <orvex/sim/SimReader.hpp>
 
@@ -113,5 +115,13 @@ int main() {
     }
     reader.setDelegate(nullptr);
     platform->shutdown();
+
+    // The served peripheral links from the installation too (with its D-Bus library in a
+    // static one). No bus is at this address: it says so rather than serving.
+    bluez::PeripheralOptions served;
+    served.busAddress = "unix:path=/nonexistent/orvex-consumer-bus";
+    std::string why;
+    failures += check(!bluez::servePeripheral(served, &why) && !why.empty(),
+                      "a peripheral with no bus to serve on is refused with a reason");
     return failures == 0 ? 0 : 1;
 }

@@ -110,11 +110,12 @@ bool act(bluez::ServedPeripheral& peripheral, const std::string& line) {
         const bool connected = peripheral.isConnected();
         std::string counters;
         peripheral.withReader([&](sim::SimReader& reader) {
-            counters = fmt::format("{} frames received, {} messages sent, micro app {}, {} "
-                                   "readings stored",
-                                   reader.framesReceived(), reader.messagesSent(),
-                                   reader.microAppCurrent() ? "current" : "stale",
-                                   reader.config().storedReadings.size());
+            counters = fmt::format(
+                "{} frames received, {} messages sent, micro app {}, {} "
+                "readings stored",
+                reader.framesReceived(), reader.messagesSent(),
+                reader.microAppCurrent() ? "current" : "stale",
+                reader.config().storedReadings.size());
         });
         say(fmt::format("{}; {}", connected ? "connected" : "not connected", counters));
     } else if (verb == "quit") {

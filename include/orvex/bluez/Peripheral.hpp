@@ -84,8 +84,9 @@ public:
     /// Whether a central is connected (it connected, or wrote or subscribed, and has not
     /// disconnected since).
     virtual bool isConnected() const = 0;
-    /// Empty while serving. Once serving has ended, why: "the system bus went away" when it
-    /// ended by itself, "stopped" after stop().
+    /// Empty while serving. Once serving has ended, why: "the system bus went away" (or "the
+    /// bus went away", on the bus of PeripheralOptions::busAddress) when it ended by itself,
+    /// "stopped" after stop().
     virtual std::optional<std::string> ended() const = 0;
     /// Unregisters the advertisement and the application (waiting up to 3 s for
     /// bluetoothd's answers) and ends the serving thread. Does nothing once it has ended.
@@ -107,7 +108,7 @@ protected:
 /// When the bus cannot be reached, the adapter does not exist or bluetoothd refuses or does
 /// not answer, it returns nullptr and, if `error` is given, one line for a person in
 /// `*error`. A build without BlueZ support always returns nullptr.
-ORVEX_SIM_EXPORT std::unique_ptr<ServedPeripheral> servePeripheral(
-    const PeripheralOptions& options, std::string* error = nullptr);
+ORVEX_SIM_EXPORT std::unique_ptr<ServedPeripheral> servePeripheral(const PeripheralOptions& options,
+                                                                   std::string* error = nullptr);
 
 }  // namespace orvex::bluez

@@ -29,7 +29,6 @@ namespace {
 using detail::bluez::PeripheralServer;
 using detail::bluez::RunLoop;
 
-constexpr const char* kBusGone = "the system bus went away";
 constexpr const char* kStopped = "stopped";
 
 class Served final : public ServedPeripheral {
@@ -43,7 +42,8 @@ public:
     std::optional<std::string> start() {
         std::promise<std::optional<std::string>> started;
         auto result = started.get_future();
-        thread_ = std::thread([this, &started] { serve(started); });
+        // The thread keeps the promise: this frame may be gone before set_value() returns.
+        thread_ = std::thread([this, started = std::move(started)]() mutable { serve(started); });
         auto error = result.get();
         if (error) thread_.join();
         return error;
@@ -110,8 +110,10 @@ private:
         const bool busOk = loop_.run();
         server_->stop();
         server_.reset();
-        finish(busOk ? kStopped : kBusGone);
-        if (!busOk && options_.ended) options_.ended(kBusGone);
+        const std::string busGone =
+            options_.busAddress ? "the bus went away" : "the system bus went away";
+        finish(busOk ? kStopped : busGone);
+        if (!busOk && options_.ended) options_.ended(busGone);
         // A later thread may be given the same id.
         servingThread_ = std::thread::id();
     }
