@@ -7,6 +7,9 @@
 # $ORVEX_RESULTS/figures.txt: "<stack> <path> <figure> <value...>".
 #
 #   guest-bench.sh <orvex> <realstack_bench> [rounds]
+#
+# ORVEX_BENCH_STACKS="fake" leaves the real stack out: then it runs on any machine with
+# dbus-daemon, no guest needed (the check that keeps the benchmark working).
 set -u
 ORVEX=${1:?usage: guest-bench.sh <orvex> <realstack_bench> [rounds]}
 bench=${2:?usage: guest-bench.sh <orvex> <realstack_bench> [rounds]}
@@ -34,8 +37,11 @@ measure() {  # <stack> <path> <kept> <log-name> [realstack_bench options...]
     fi
 }
 
+stacks=" ${ORVEX_BENCH_STACKS:-real fake} "
+
 # --- the real stack
-readerAddress=$(btmgmt --index 1 info | awk '/addr/ { print $2; exit }')
+readerAddress=
+[[ $stacks == *" real "* ]] && readerAddress=$(btmgmt --index 1 info | awk '/addr/ { print $2; exit }')
 # bluetoothd forgets the reader, so that each session discovers it afresh.
 forget_reader() {
     dbus-send --system --print-reply --dest=org.bluez /org/bluez/hci0 \
@@ -65,9 +71,11 @@ real() {  # <path> [peripheral options...]
         stop_peripheral
     done
 }
-[ -n "$readerAddress" ] || fail "real stack" "hci1 has no address"
-real acquired
-real writevalue --no-write-without-response
+if [[ $stacks == *" real "* ]]; then
+    [ -n "$readerAddress" ] || fail "real stack" "hci1 has no address"
+    real acquired
+    real writevalue --no-write-without-response
+fi
 
 # --- the fake org.bluez on a private bus, in the same guest
 fake_pid=
