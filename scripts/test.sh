@@ -40,6 +40,7 @@ export TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1
 
 run_suite build/plain
 stage "benchmarks run (no timing checked)" && build/plain/bench/receive_bench --benchmark_min_time=0.01 >build/plain/receive_bench.log
+stage "real-stack benchmark, the fake half (no timing checked)" && bash scripts/realstack_bench.sh --fake-only build/plain 1 >build/plain/realstack_bench_fake.log
 stage "python" && scripts/python_tests.sh build/plain
 stage "API reference (Doxygen; an undocumented public declaration fails)" && cmake --build build/plain --target docs
 stage "the guides' runnable commands" && bash scripts/docs_check.sh build/plain

@@ -51,7 +51,9 @@ enum class OrvexConnectionError {
     /// the timer running.
     connectionTimeout,
     /// The reader's first answer to the handshake ping was not an acknowledgement. The link
-    /// cancels the connection.
+    /// cancels the connection. Readings, export records and battery levels that the reader
+    /// sends on its own before that answer are reported, not taken for it (a reading's
+    /// final report then comes without its contact, before this failure).
     badAnswer,
     /// The Bluetooth connection ended before the handshake completed: the reader dropped it,
     /// or the link cancelled it after an earlier failure, after finding no usable

@@ -216,8 +216,15 @@ private:
     void endUpload(OrvexDeviceUpdateStatus status);  // MicroApp.cpp; used on connection loss
 
     // Receiving.cpp
-    // Judges the reader's first answer; true when it completes the handshake.
-    bool handshakeAnswer(const Bytes& value);
+    // The reader's answer to the handshake ping: 80 completes the handshake, anything else
+    // is a bad answer.
+    void completeHandshake();
+    void refuseHandshake();
+    // Before the handshake: whether `message` is one the reader sends on its own (a reading,
+    // an export record, a battery level), to be handled as at any other time. Else it is the
+    // answer to the handshake ping, judged here.
+    bool takenBeforeHandshake(const Message& message);
+    static bool readerMaySendUnasked(std::uint8_t lead);
     // Whether `message` is a doubled notification of the message just before it.
     bool isDoubled(const Message& message);
     // What a whole message means to the link, by its kind and the exchange under way.

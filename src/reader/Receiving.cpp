@@ -24,8 +24,13 @@ void Link::didUpdateValue(const std::shared_ptr<platform::Peripheral>& periphera
     if (value.empty()) return;
     heardFromReader = true;
     std::span<const std::uint8_t> bytes(value);
-    if (!isConnected_.load()) {
-        if (!handshakeAnswer(value)) return;
+    if (!isConnected_.load() && framer_.buffered() == 0 && !readerMaySendUnasked(value.front())) {
+        // The answer to the handshake ping, where only its first byte counts.
+        if (value.front() != code::ack) {
+            refuseHandshake();
+            return;
+        }
+        completeHandshake();
         // What follows the acknowledgement in its notification is read as messages.
         bytes = bytes.subspan(1);
     }
@@ -33,31 +38,63 @@ void Link::didUpdateValue(const std::shared_ptr<platform::Peripheral>& periphera
     pumpContactReads();
 }
 
-// The reader's first answer: only its first byte decides.
-bool Link::handshakeAnswer(const Bytes& value) {
-    if (value.front() == code::ack) {
-        isConnected_.store(true);
-        attemptOpen = false;
-        state = State::idle;
-        pingCounter = 0;
-        msgCounter = 0;
-        silentTicks = 0;
-        framer_.clear();
-        stopTimer(connectionTimer, false);
-        report([](auto& d) { d.readerConnected(); });
-        state = State::waitingForVersion;
-        handshakeTicks = 0;
-        writeData(VERSION_DATA);
-        return true;
-    }
+// The lead bytes of what a reader sends by itself, asked or not: a reader that is reading
+// tags or sending its stored readings as the link connects goes on doing so, and none of it
+// may be lost to the handshake.
+bool Link::readerMaySendUnasked(std::uint8_t lead) {
+    return lead == code::scan || lead == code::text || lead == code::exportRecord ||
+           lead == code::battery;
+}
+
+void Link::completeHandshake() {
+    isConnected_.store(true);
+    attemptOpen = false;
+    state = State::idle;
+    pingCounter = 0;
+    msgCounter = 0;
+    silentTicks = 0;
+    stopTimer(connectionTimer, false);
+    report([](auto& d) { d.readerConnected(); });
+    state = State::waitingForVersion;
+    handshakeTicks = 0;
+    writeData(VERSION_DATA);
+}
+
+void Link::refuseHandshake() {
     state = State::idle;
     isConnected_.store(false);
     framer_.clear();
     stopTimer(watchdogTimer, true);
     abandonReaderConnection();
+    // A reading the reader sent before its bad answer gets its final report now, without a
+    // contact: there is no link to read one over.
+    endInterruptedScan();
     // The connection going down after this is not reported again.
     failConnection(OrvexConnectionError::badAnswer);
-    return false;
+}
+
+bool Link::takenBeforeHandshake(const Message& message) {
+    switch (message.kind) {
+        case MessageKind::reading:
+        case MessageKind::textReading:
+        case MessageKind::exportRecord:
+        case MessageKind::battery:
+            return true;
+        case MessageKind::status: {
+            // The reader's scan state is reported; the link has no scan of its own to follow.
+            const auto scanState = message.bytes[STATUS_MESSAGE_SIZE - 1];
+            if (scanState == STATUS_BEGIN || scanState == STATUS_END) {
+                report([begun = scanState == STATUS_BEGIN](auto& d) { d.readerScanning(begun); });
+            }
+            return false;
+        }
+        case MessageKind::ack:
+            completeHandshake();
+            return false;
+        default:
+            refuseHandshake();  // the framer drops the rest of the notification
+            return false;
+    }
 }
 
 bool Link::isDoubled(const Message& message) {
@@ -90,6 +127,7 @@ bool Link::isDoubled(const Message& message) {
 void Link::route(const Message& message) {
     if (message.kind != MessageKind::exportRecord) hasLastExportRecord = false;
     if (isDoubled(message)) return;
+    if (!isConnected_.load() && !takenBeforeHandshake(message)) return;
     const auto bytes = message.bytes;
     switch (message.kind) {
         case MessageKind::ack:
