@@ -1,7 +1,8 @@
 #!/bin/bash
 # SPDX-License-Identifier: Apache-2.0
 # Guest script: whole sessions of the orvex tool on hci0 with `orvex peripheral` on hci1,
-# over acquired sockets and over the WriteValue fallback, and on the 16-bit layout, then the failures of failures.sh
+# over acquired sockets and over the WriteValue fallback, and on the 16-bit layout, a host test
+# that serves the reader itself, then the failures of failures.sh
 # (left out with a second argument "happy"). Run by scripts/realstack.sh through boot.sh.
 set -u
 ORVEX=${1:?usage: sessions.sh <orvex>}
@@ -108,7 +109,20 @@ upload() {
     stop_peripheral
 }
 
+# A host's own test: the simulated reader served through the public servePeripheral() on
+# hci1, the host's link on hci0 (examples/served_reader.cpp).
+served_reader() {
+    local example
+    example=$(dirname "$ORVEX")/examples/served_reader_example
+    if timeout 120 "$example" --reader-adapter hci1 --host-adapter hci0 > "$R/served.out" 2>&1; then
+        pass "a host test serves the reader itself (servePeripheral) and reads a tag"
+    else
+        fail "servePeripheral host test" "$(tail -5 "$R/served.out")"
+    fi
+}
+
 : > "$report"
+served_reader
 session acquired
 session writevalue --no-write-without-response
 session serial16 --layout serial16
