@@ -23,10 +23,6 @@ constexpr double kExportQuiet = 2.0;
 // How long after the end of the reader's own scan its reading may still arrive.
 constexpr double kTriggerGrace = 1.0;
 
-bool is(const Event& e, Event::Kind kind) {
-    return e.kind == kind;
-}
-
 double secondsSince(std::chrono::steady_clock::time_point start) {
     return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
 }

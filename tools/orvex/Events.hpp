@@ -50,6 +50,10 @@ struct Event {
     std::optional<ScanResult> result;
 };
 
+inline bool is(const Event& event, Event::Kind kind) {
+    return event.kind == kind;
+}
+
 // A thread-safe queue of events. Waiting is bounded and ends early when the process is
 // asked to stop (see interruptRequested()).
 class EventQueue {

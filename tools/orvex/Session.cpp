@@ -33,10 +33,6 @@ bool endsLink(const Event& event) {
            event.kind == Event::Kind::btError;
 }
 
-bool is(const Event& event, Event::Kind kind) {
-    return event.kind == kind;
-}
-
 }  // namespace
 
 // The platform as the link sees it: it forwards every call and reports when the link has

@@ -36,7 +36,7 @@ void addScan(Json& out, const ScanResult& result) {
 }
 
 // The tool's own names for the kinds (its JSON output is relied on by scripts).
-Json describe(const ReaderMessage& m) {
+Json messageJson(const ReaderMessage& m) {
     switch (m.kind) {
         case MessageKind::packedScan:
         case MessageKind::textScan: {
@@ -83,7 +83,7 @@ int decodeMessage(const std::vector<std::string>& hex) {
         fmt::print(stderr, "orvex: decode: {}\n", decoded.error);
         return 2;
     }
-    const Json json = describe(*decoded.message);
+    const Json json = messageJson(*decoded.message);
     fmt::print("{}\n", json.dump(-1, ' ', false, Json::error_handler_t::replace));
     return 0;
 }

@@ -19,10 +19,6 @@ namespace orvex::cli {
 
 namespace {
 
-bool is(const Event& event, Event::Kind kind) {
-    return event.kind == kind;
-}
-
 int runScan(const ReaderArgs& args) {
     int exitCode = 0;
     auto session = connectReader("scan", args, exitCode);
