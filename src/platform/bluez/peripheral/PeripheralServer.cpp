@@ -293,31 +293,28 @@ void PeripheralServer::subscribe() {
 }
 
 void PeripheralServer::registerApplication(std::function<void(std::optional<std::string>)> done) {
-    adapter_->callMethodAsync("RegisterApplication")
-        .onInterface(GATT_MANAGER)
-        .withArguments(sdbus::ObjectPath(ROOT), DbusProps{})
-        .uponReplyInvoke([this, done](const sdbus::Error* error) {
-            if (error) {
-                done("RegisterApplication on " + options_.adapter + " failed: " +
-                     error->getName() + ": " + error->getMessage());
-                return;
-            }
-            registered_ = true;
-            done(std::nullopt);
-        });
+    registerWith(GATT_MANAGER, "RegisterApplication", ROOT, &registered_, std::move(done));
 }
 
 void PeripheralServer::registerAdvertisement(std::function<void(std::optional<std::string>)> done) {
-    adapter_->callMethodAsync("RegisterAdvertisement")
-        .onInterface(AD_MANAGER)
-        .withArguments(sdbus::ObjectPath(AD_PATH), DbusProps{})
-        .uponReplyInvoke([this, done](const sdbus::Error* error) {
+    registerWith(AD_MANAGER, "RegisterAdvertisement", AD_PATH, &advertising_, std::move(done));
+}
+
+// One registration call on the adapter; `registered` is set once bluetoothd accepts it.
+void PeripheralServer::registerWith(const char* interface, const char* method, const char* path,
+                                    bool* registered,
+                                    std::function<void(std::optional<std::string>)> done) {
+    adapter_->callMethodAsync(method)
+        .onInterface(interface)
+        .withArguments(sdbus::ObjectPath(path), DbusProps{})
+        .uponReplyInvoke([this, method = std::string(method), registered,
+                          done](const sdbus::Error* error) {
             if (error) {
-                done("RegisterAdvertisement on " + options_.adapter + " failed: " +
-                     error->getName() + ": " + error->getMessage());
+                done(method + " on " + options_.adapter + " failed: " + error->getName() + ": " +
+                     error->getMessage());
                 return;
             }
-            advertising_ = true;
+            *registered = true;
             done(std::nullopt);
         });
 }

@@ -66,6 +66,8 @@ private:
     void subscribe();
     void registerApplication(std::function<void(std::optional<std::string>)> done);
     void registerAdvertisement(std::function<void(std::optional<std::string>)> done);
+    void registerWith(const char* interface, const char* method, const char* path, bool* registered,
+                      std::function<void(std::optional<std::string>)> done);
     void unregister(const char* interface, const char* method, const std::string& path,
                     bool* pending);
     void centralConnected(const std::string& device);
